@@ -1,0 +1,31 @@
+// A print job as the filter runs it, from the printer's wake-up to its reset:
+//   Job       what one job is given: its ID, raster stream, PPD, printer stream and log
+//   RunJob    Setup, PPD identity, the page loop, Shutdown; returns the exit status
+// FilterMain (filter_main.h) builds a Job from the command line, as CUPS starts the filter.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include <cups/raster.h>
+
+#include "job/cups_compat.h"
+#include "printer/byte_sink.h"
+
+namespace kemb {
+
+struct Job {
+  std::string id;                  // decimal job ID, used in the temporary file names
+  std::string spool_dir = "/tmp";  // where the page spool and the halftoner's image live
+  cups_raster_t* raster = nullptr;
+  ppd_file_t* ppd = nullptr;
+  ByteSink* out = nullptr;
+  FILE* log = nullptr;
+};
+
+// True for 1 to 10 decimal digits, the job IDs CUPS hands out.
+bool IsValidJobId(const char* id);
+
+int RunJob(const Job& job);
+
+}  // namespace kemb

@@ -1,0 +1,47 @@
+// Creating, reading and writing the page's temporary files safely in a shared folder.
+#include "job/temp_file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+
+namespace kemb {
+
+int CreateNew(const std::string& path) {
+  // In the sticky /tmp only our own stale file (or link) can be unlinked; anything else makes
+  // the exclusive create below fail rather than write through it.
+  ::unlink(path.c_str());
+  return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+int OpenForRead(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+ssize_t ReadFull(int fd, uint8_t* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::read(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return done > 0 ? static_cast<ssize_t>(done) : -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+bool WriteFull(int fd, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace kemb

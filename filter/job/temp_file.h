@@ -1,0 +1,75 @@
+// Files of one page in the spool folder:
+//   UniqueFd      a descriptor closed when it goes out of scope
+//   TempFile      a path removed when it goes out of scope, unless removed explicitly first
+//   CreateNew     creates a private file where nothing may stand (no stale file, no link)
+//   OpenForRead   opens a file for reading, refusing links
+//   ReadFull, WriteFull  whole-buffer I/O over interrupted and partial transfers
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace kemb {
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd() { Close(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) Close(), fd_ = other.fd_, other.fd_ = -1;
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+class TempFile {
+ public:
+  explicit TempFile(std::string path) : path_(std::move(path)) {}
+  ~TempFile() {
+    if (armed_) ::unlink(path_.c_str());
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  const std::string& path() const { return path_; }
+  bool armed() const { return armed_; }
+  // Guard the path from now on: it is ours and goes when we do.
+  void Arm() { armed_ = true; }
+  // Remove now; returns unlink's result, errno set on failure.
+  int Remove() {
+    armed_ = false;
+    return ::unlink(path_.c_str());
+  }
+
+ private:
+  std::string path_;
+  bool armed_ = false;
+};
+
+// Removes whatever of ours stands at `path`, then creates it new with mode 0600.
+// Returns -1 with errno set when a file that is not ours (or a link) is in the way.
+int CreateNew(const std::string& path);
+int OpenForRead(const std::string& path);
+
+// Reads until `size` bytes, end of file or an error. Returns the bytes read, or -1 when an
+// error came before any byte.
+ssize_t ReadFull(int fd, uint8_t* data, size_t size);
+// False with errno set when not all bytes were written (ENOSPC for a short write).
+bool WriteFull(int fd, const uint8_t* data, size_t size);
+
+}  // namespace kemb

@@ -1,0 +1,18 @@
+// Band assembly and emission, shared by OutputLine and the page end.
+//   FlushBands   the page-end rule: the incomplete group, then what the band buffers hold
+//   OutputRows   one band buffer to the printer (blank test, trim, passes), then the advance
+//   PrintNLine   the pending paper advance
+#pragma once
+
+#include <cups/raster.h>
+
+#include "printer/byte_sink.h"
+#include "printer/print_state.h"
+
+namespace kemb {
+
+void FlushBands(PrintState& state, ByteSink& out, const cups_page_header2_t& header);
+void OutputRows(PrintState& state, ByteSink& out, const cups_page_header2_t& header, int row);
+void PrintNLine(PrintState& state, ByteSink& out);
+
+}  // namespace kemb

@@ -1,0 +1,130 @@
+// Raster streams through libcups, minimal PPDs and temporary folders for tests.
+#include "support/raster_writer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace kemb::testing {
+
+cups_page_header2_t PageHeader(unsigned width, unsigned height, unsigned xdpi, unsigned ydpi,
+                               const char* output_type, unsigned page_length_points) {
+  cups_page_header2_t h;
+  std::memset(&h, 0, sizeof h);
+  std::snprintf(h.OutputType, sizeof h.OutputType, "%s", output_type);
+  h.HWResolution[0] = xdpi;
+  h.HWResolution[1] = ydpi;
+  h.PageSize[0] = 612;
+  h.PageSize[1] = page_length_points;
+  h.NumCopies = 1;
+  h.cupsWidth = width;
+  h.cupsHeight = height;
+  h.cupsBitsPerColor = 8;
+  h.cupsBitsPerPixel = 24;
+  h.cupsBytesPerLine = 3 * width;
+  h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+  h.cupsColorSpace = CUPS_CSPACE_RGB;
+  h.cupsRowCount = 1;
+  return h;
+}
+
+RasterPage::RasterPage(const cups_page_header2_t& h)
+    : header(h), rgb(size_t{h.cupsBytesPerLine} * h.cupsHeight, 0xFF) {}
+
+void RasterPage::SetPixel(unsigned x, unsigned y, uint8_t r, uint8_t g, uint8_t b) {
+  uint8_t* p = Row(y) + 3 * size_t{x};
+  p[0] = r, p[1] = g, p[2] = b;
+}
+
+bool RasterPage::IsBlack(unsigned x, unsigned y) const {
+  const uint8_t* p = rgb.data() + size_t{y} * header.cupsBytesPerLine + 3 * size_t{x};
+  return p[0] == 0 && p[1] == 0 && p[2] == 0;
+}
+
+std::vector<uint8_t> RasterBytes(const std::vector<RasterPage>& pages, cups_mode_t mode) {
+  FILE* file = std::tmpfile();
+  if (file == nullptr) throw std::runtime_error("tmpfile failed");
+  cups_raster_t* raster = cupsRasterOpen(fileno(file), mode);
+  for (const RasterPage& page : pages) {
+    cups_page_header2_t header = page.header;
+    cupsRasterWriteHeader2(raster, &header);
+    // Geometry that disagrees with the rows is written as the header says, a row at a time.
+    const size_t row_bytes = page.header.cupsBytesPerLine;
+    for (size_t offset = 0; row_bytes && offset + row_bytes <= page.rgb.size(); offset += row_bytes) {
+      cupsRasterWritePixels(raster, const_cast<uint8_t*>(page.rgb.data() + offset),
+                            static_cast<unsigned>(row_bytes));
+    }
+  }
+  cupsRasterClose(raster);
+  std::fflush(file);
+  std::rewind(file);
+  std::vector<uint8_t> bytes;
+  for (int c; (c = std::fgetc(file)) != EOF;) bytes.push_back(static_cast<uint8_t>(c));
+  std::fclose(file);
+  return bytes;
+}
+
+TempDir::TempDir() {
+  std::string pattern = "/tmp/kembtest.XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  for (const std::string& name : Entries()) ::unlink(File(name).c_str());
+  ::rmdir(path_.c_str());
+}
+
+std::vector<std::string> TempDir::Entries() const {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(path_.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+        names.emplace_back(entry->d_name);
+      }
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string WritePpd(const std::string& path, const std::string& product,
+                     const std::string& manufacturer, const std::string& nickname) {
+  std::ofstream ppd(path);
+  ppd << "*PPD-Adobe: \"4.3\"\n"
+         "*FormatVersion: \"4.3\"\n"
+         "*FileVersion: \"1.0\"\n"
+         "*LanguageVersion: English\n"
+         "*LanguageEncoding: ISOLatin1\n"
+         "*PCFileName: \"KEMBTEST.PPD\"\n"
+         "*Product: \"" << product << "\"\n"
+         "*Manufacturer: \"" << manufacturer << "\"\n"
+         "*ModelName: \"" << nickname << "\"\n"
+         "*ShortNickName: \"" << nickname << "\"\n"
+         "*NickName: \"" << nickname << "\"\n"
+         "*PSVersion: \"(3010.000) 0\"\n"
+         "*ColorDevice: False\n"
+         "*DefaultColorSpace: RGB\n"
+         "*cupsVersion: 2.4\n"
+         "*cupsFilter: \"application/vnd.cups-raster 100 rastertokemb\"\n";
+  return path;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream file(path, std::ios::binary);
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace kemb::testing
