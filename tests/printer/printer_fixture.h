@@ -1,0 +1,61 @@
+// A page on the printer side run into memory: set up, fed dot rows, ended.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "printer/bands.h"
+#include "printer/printer.h"
+#include "support/raster_writer.h"
+
+namespace kemb::testing {
+
+using Bytes = std::vector<uint8_t>;
+
+class PrinterPage {
+ public:
+  explicit PrinterPage(const cups_page_header2_t& page) : header(page) {
+    header.cupsRowCount = 24;
+    log_ = std::tmpfile();
+    Status s = StartPage(state, sink, nullptr, header);
+    setup_bytes = sink.bytes.size();
+    ok = s.ok();
+  }
+  ~PrinterPage() { std::fclose(log_); }
+
+  // Feeds one dot row whose set dots are `columns`.
+  void Row(std::initializer_list<unsigned> columns) {
+    uint8_t* row = state.Planes[0].data();
+    std::fill(row, row + header.cupsBytesPerLine, 0);
+    for (unsigned x : columns) row[x / 8] |= 0x80 >> (x % 8);
+    Status s = OutputLine(state, sink, header);
+    ok = ok && s.ok();
+  }
+  void BlankRows(int count) {
+    for (int i = 0; i < count; ++i) Row({});
+  }
+  void End() {
+    Status s = EndPage(state, sink, log_, header);
+    ok = ok && s.ok();
+  }
+  // What went out after the page set-up.
+  Bytes Sent() const { return Bytes(sink.bytes.begin() + setup_bytes, sink.bytes.end()); }
+
+  cups_page_header2_t header;
+  PrintState state;
+  MemorySink sink;
+  size_t setup_bytes = 0;
+  bool ok = false;
+
+ private:
+  FILE* log_;
+};
+
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+}  // namespace kemb::testing
