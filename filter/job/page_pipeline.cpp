@@ -113,14 +113,7 @@ Status PagePipeline::ReadTextRows(PrintState& state, cups_page_header2_t& header
   // The reduced row's dot bytes, the second row of the pair included in full.
   const size_t dot_bytes = (header.cupsWidth + 7) / 8;
 
-  // A row cut short by the end of the file is completed as paper.
-  auto read_row = [&](uint8_t* into) {
-    ssize_t n = ReadFull(fd, into, row_bytes);
-    if (n > 0 && static_cast<size_t>(n) < row_bytes) {
-      std::memset(into + n, kWhite, row_bytes - static_cast<size_t>(n));
-    }
-    return n;
-  };
+  auto read_row = [&](uint8_t* into) { return ReadRow(fd, into, row_bytes, kWhite); };
 
   for (unsigned y = 0; y < header.cupsHeight && !Canceled; ++y) {
     if (ssize_t n = read_row(row); n < 1) {

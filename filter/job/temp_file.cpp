@@ -2,6 +2,7 @@
 #include "job/temp_file.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 
 namespace kemb {
@@ -27,6 +28,14 @@ ssize_t ReadFull(int fd, uint8_t* data, size_t size) {
     done += static_cast<size_t>(n);
   }
   return static_cast<ssize_t>(done);
+}
+
+ssize_t ReadRow(int fd, uint8_t* row, size_t size, uint8_t fill) {
+  const ssize_t n = ReadFull(fd, row, size);
+  if (n > 0 && static_cast<size_t>(n) < size) {
+    std::memset(row + n, fill, size - static_cast<size_t>(n));
+  }
+  return n;
 }
 
 bool WriteFull(int fd, const uint8_t* data, size_t size) {

@@ -66,6 +66,11 @@ class TempFile {
 int CreateNew(const std::string& path);
 int OpenForRead(const std::string& path);
 
+// Reads one row of `size` bytes; a row cut short by the end of the file is completed with
+// `fill`, so it prints as paper and never as what the previous row left. Returns the bytes
+// actually read, 0 at the end of the file, or -1 on an error.
+ssize_t ReadRow(int fd, uint8_t* row, size_t size, uint8_t fill);
+
 // Reads until `size` bytes, end of file or an error. Returns the bytes read, or -1 when an
 // error came before any byte.
 ssize_t ReadFull(int fd, uint8_t* data, size_t size);

@@ -1,0 +1,190 @@
+// The text path through the built filter: spool names and header, the size report, the
+// 360 x 360 reduction, clean-up, cancellation while spooling, and the spool file's safety.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <glob.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "job/temp_file.h"
+#include "support/raster_writer.h"
+#include "support/run_filter.h"
+
+namespace kemb::testing {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A job ID of this test process's own, so parallel tests never share spool names.
+std::string NewJobId() {
+  static int serial = 0;
+  return std::to_string(getpid() % 1000000) + std::to_string(100 + ++serial);
+}
+
+std::vector<std::string> LeftInTmp(const std::string& job) {
+  glob_t found = {};
+  std::vector<std::string> names;
+  if (glob(("/tmp/kemb" + job + "_*").c_str(), 0, nullptr, &found) == 0) {
+    for (size_t i = 0; i < found.gl_pathc; ++i) names.emplace_back(found.gl_pathv[i]);
+  }
+  globfree(&found);
+  return names;
+}
+
+bool HasLine(const FilterRun& run, const std::string& line) {
+  for (const std::string& l : run.LogLines()) {
+    if (l == line) return true;
+  }
+  return false;
+}
+
+class TextPath : public ::testing::Test {
+ protected:
+  FilterRun Run(const Bytes& raster, const std::string& job, const std::string& stdout_path = "",
+                std::vector<std::string> env = {}) {
+    FilterCall call;
+    call.args = FilterArgs(job);
+    call.ppd = WritePpd(dir_.File("p.ppd"), "(KEMB-WMZ)", "KEMB");
+    call.input = {{raster}};
+    call.stdout_path = stdout_path;
+    call.env = std::move(env);
+    return RunProgram(call);
+  }
+  TempDir dir_;
+};
+
+TEST_F(TextPath, SpoolNamesCarryJobAndPageAndAreRemoved) {
+  const std::string job = NewJobId();
+  std::vector<RasterPage> pages(3, RasterPage(PageHeader(8, 4)));
+  FilterRun run = Run(RasterBytes(pages), job);
+  EXPECT_EQ(run.status, 0);
+  for (int page = 1; page <= 3; ++page) {
+    EXPECT_TRUE(HasLine(run, "ERROR: open /tmp/kemb" + job + "_" + std::to_string(page) +
+                                 ".ppm ok 0"))
+        << "page " << page << "\n" << run.log;
+  }
+  EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{});
+}
+
+TEST_F(TextPath, SizeReportAndSpoolHeaderOfAnA4Page) {
+  struct Case {
+    unsigned width, height, xdpi, ydpi;
+    const char* report;
+    const char* head;
+  };
+  const Case cases[] = {
+      {2480, 3508, 180, 180, "ERROR: cupsWidth:2480 cupsHeight:3508 PerLine:7440 pbmHeadLen:17",
+       "P6\n2480 3508\n255\n"},
+      // 360 x 360 is printed at 180 x 180: half the dots across, rows in pairs.
+      {4961, 7016, 360, 360, "ERROR: cupsWidth:2481 cupsHeight:7016 PerLine:14883 pbmHeadLen:17",
+       "P6\n4961 7016\n255\n"},
+      {4961, 3508, 360, 180, "ERROR: cupsWidth:4961 cupsHeight:3508 PerLine:14883 pbmHeadLen:17",
+       "P6\n4961 3508\n255\n"},
+  };
+  for (const Case& c : cases) {
+    RasterPage page(PageHeader(c.width, c.height, c.xdpi, c.ydpi, "LQ", 842));
+    FilterRun run = Run(RasterBytes({page}, CUPS_RASTER_WRITE_COMPRESSED), NewJobId());
+    EXPECT_EQ(run.status, 0) << c.report;
+    EXPECT_TRUE(HasLine(run, c.report)) << run.log;
+    // The header skipped on read-back is echoed as read.
+    EXPECT_NE(run.log.find(std::string("ERROR: pbmHead ") + c.head + " ok \n"), std::string::npos)
+        << run.log;
+  }
+}
+
+TEST_F(TextPath, StaleFileOrLinkAtTheSpoolNameIsReplaced) {
+  for (bool link : {false, true}) {
+    const std::string job = NewJobId();
+    const std::string spool = "/tmp/kemb" + job + "_1.ppm";
+    const std::string victim = dir_.File("victim");
+    WriteFile(victim, {'k', 'e', 'e', 'p'});
+    if (link) {
+      ASSERT_EQ(symlink(victim.c_str(), spool.c_str()), 0);
+    } else {
+      WriteFile(spool, {'o', 'l', 'd'});
+    }
+    RasterPage page(PageHeader(8, 8));
+    page.SetDot(0, 0);
+    FilterRun run = Run(RasterBytes({page}), job);
+    EXPECT_EQ(run.status, 0) << (link ? "symlink" : "stale file") << "\n" << run.log;
+    EXPECT_EQ(ReadFile(victim), (Bytes{'k', 'e', 'e', 'p'})) << "victim written through a link";
+    EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{});
+  }
+}
+
+TEST_F(TextPath, SpoolWriteFailureEndsTheJobAndRemovesTheFile) {
+  // A file size limit makes the spool writes fail as a full disk would.
+  const std::string job = NewJobId();
+  RasterPage page(PageHeader(400, 40));
+  FilterCall call;
+  call.program = "/bin/sh";
+  call.args = {"-c", "trap '' XFSZ; ulimit -f 2; exec \"$0\" \"$@\"", BinPath("rastertokemb"), job,
+               "u", "t", "1", ""};
+  call.ppd = WritePpd(dir_.File("p.ppd"), "(KEMB-WMZ)", "KEMB");
+  call.input = {{RasterBytes({page})}};
+  call.stdout_path = "/dev/null";
+  FilterRun run = RunProgram(call);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.LogLines().back(),
+            "ERROR: Unable to write spool file /tmp/kemb" + job + "_1.ppm: File too large");
+  EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{});
+}
+
+TEST_F(TextPath, CancelWhileSpoolingEndsThePageAndTheJob) {
+  const std::string job = NewJobId();
+  RasterPage page(PageHeader(64, 2000));
+  for (unsigned y = 0; y < 2000; ++y) page.SetDot(y % 64, y);
+  const Bytes stream = RasterBytes({page, page});
+  // Header and a few rows, then SIGTERM once the page has started, then the rest.
+  const size_t head = 4 + sizeof(cups_page_header2_t) + 10 * 192;
+  FilterCall call;
+  call.args = FilterArgs(job);
+  call.ppd = WritePpd(dir_.File("p.ppd"), "(KEMB-WMZ)", "KEMB");
+  call.input = {{Bytes(stream.begin(), stream.begin() + head)},
+                {Bytes(stream.begin() + head, stream.end()), "PAGE: 1", SIGTERM}};
+  FilterRun run = RunProgram(call);
+  EXPECT_EQ(run.status, 0) << run.log;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), 0x0C), 1);
+  EXPECT_EQ(run.log.find("PAGE: 2"), std::string::npos);
+  EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{});
+  // Fewer rows were printed than the page has: far fewer bit images than its 2000 / 24 bands.
+  size_t images = 0;
+  for (size_t i = 0; i + 2 < run.out.size(); ++i) {
+    images += run.out[i] == 0x1B && run.out[i + 1] == 0x2A && run.out[i + 2] == 0x27;
+  }
+  EXPECT_LT(images, 40u);
+}
+
+TEST(ReadRow, ShortRowIsCompletedWithTheFill) {
+  TempDir dir;
+  const std::string path = dir.File("rows");
+  WriteFile(path, {1, 2, 3, 4, 5});
+  UniqueFd fd(open(path.c_str(), O_RDONLY));
+  Bytes row(4, 0xAA);
+  EXPECT_EQ(ReadRow(fd.get(), row.data(), 4, 0xFF), 4);
+  EXPECT_EQ(row, (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(ReadRow(fd.get(), row.data(), 4, 0xFF), 1);
+  EXPECT_EQ(row, (Bytes{5, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(ReadRow(fd.get(), row.data(), 4, 0xFF), 0);
+}
+
+TEST(CreateNew, RefusesWhatIsNotOurs) {
+  TempDir dir;
+  // A folder at the name cannot be unlinked: the exclusive create must fail, not reuse it.
+  const std::string path = dir.File("spool.ppm");
+  ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+  EXPECT_EQ(CreateNew(path), -1);
+  rmdir(path.c_str());
+  // A fresh file is private to the filter.
+  UniqueFd fd(CreateNew(path));
+  ASSERT_TRUE(fd.valid());
+  struct stat st;
+  ASSERT_EQ(fstat(fd.get(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  unlink(path.c_str());
+}
+
+}  // namespace
+}  // namespace kemb::testing
