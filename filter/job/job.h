@@ -17,6 +17,7 @@ namespace kemb {
 struct Job {
   std::string id;                  // decimal job ID, used in the temporary file names
   std::string spool_dir = "/tmp";  // where the page spool and the halftoner's image live
+  std::string halftoner = "kemb_ID";  // found on PATH
   cups_raster_t* raster = nullptr;
   ppd_file_t* ppd = nullptr;
   ByteSink* out = nullptr;

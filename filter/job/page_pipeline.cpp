@@ -23,18 +23,26 @@ std::string SystemError(const std::string& what, const std::string& path) {
 Status PagePipeline::PrintPage(PrintState& state, cups_page_header2_t& header, int page) {
   const std::string base = job_.spool_dir + "/kemb" + job_.id + "_" + std::to_string(page);
   TempFile ppm(base + ".ppm");
+  TempFile pbm(base + ".pbm");
   FILE* log = job_.log;
+  InkCount ink;
 
   Status status = [&] {
     UniqueFd spool(CreateNew(ppm.path()));
     if (!spool.valid()) return Status::Fail(SystemError("Unable to create spool file", ppm.path()));
     ppm.Arm();
-    return Spool(state, header, spool.get(), ppm.path());
+    return Spool(state, header, spool.get(), ppm.path(), &ink);
   }();
 
-  Source source;
-  source.path = ppm.path();
-  source.head_len = PpmHeader(header).size();
+  Source source{ppm.path(), PpmHeader(header).size(), false};
+  if (status.ok()) {
+    const double ratio = ink.Ratio();
+    std::fprintf(log, "ERROR:pic number:%s\n", RatioText(ratio).c_str());
+    if (const int mode = ChooseHalftone(ratio); mode != 0) {
+      pbm.Arm();
+      status = Halftone(header, base, mode, pbm.path(), &source);
+    }
+  }
   if (status.ok()) status = ReadBack(state, header, source);
 
   // A failed page still ends with a form feed, so the printer is left at a page boundary.
@@ -46,7 +54,43 @@ Status PagePipeline::PrintPage(PrintState& state, cups_page_header2_t& header, i
       std::fprintf(log, "ERROR: cCommand1:%s iRet=%d errno:%d\n", ppm.path().c_str(), ret, errno);
     }
   }
+  if (source.picture) {
+    if (int ret = pbm.Remove(); ret != 0) {
+      std::fprintf(log, "ERROR: cCommand2:%s iRet=%d\n", pbm.path().c_str(), ret);
+    }
+  }
   return status;
+}
+
+Status PagePipeline::Halftone(cups_page_header2_t& header, const std::string& base, int mode,
+                              const std::string& pbm_path, Source* source) {
+  // The halftoner's image must be its own: nothing stale of ours may stand in for it.
+  ::unlink(pbm_path.c_str());
+  job_.out->Flush();
+  if (Status s = SinkStatus(*job_.out); !s.ok()) return s;
+  if (Status s = RunHalftoner(job_.halftoner, base, header.HWResolution[0], mode,
+                              fileno(job_.log));
+      !s.ok()) {
+    return s;
+  }
+
+  errno = 0;
+  UniqueFd image_file(OpenForRead(pbm_path));
+  if (!image_file.valid()) {
+    return Status::Fail("open " + pbm_path + " error:" + std::to_string(errno));
+  }
+  // No row may be wider than the buffers set up for the raster page.
+  ImageHeader image;
+  if (Status s = ReadImageHeader(image_file.get(), pbm_path, header.cupsWidth, header.cupsHeight,
+                                 &image);
+      !s.ok()) {
+    return s;
+  }
+  header.cupsWidth = image.width;
+  header.cupsHeight = image.height;
+  header.cupsBytesPerLine = (image.width + 7) / 8;
+  *source = {pbm_path, image.head_len, true};
+  return Status::Ok();
 }
 
 std::string PagePipeline::PpmHeader(const cups_page_header2_t& header) {
@@ -55,7 +99,7 @@ std::string PagePipeline::PpmHeader(const cups_page_header2_t& header) {
 }
 
 Status PagePipeline::Spool(PrintState& state, const cups_page_header2_t& header, int fd,
-                           const std::string& path) {
+                           const std::string& path, InkCount* ink) {
   const std::string head = PpmHeader(header);
   if (!WriteFull(fd, reinterpret_cast<const uint8_t*>(head.data()), head.size())) {
     return Status::Fail(SystemError("Unable to write spool file", path));
@@ -64,6 +108,7 @@ Status PagePipeline::Spool(PrintState& state, const cups_page_header2_t& header,
   const unsigned row_bytes = header.cupsBytesPerLine;
   for (unsigned y = 0; y < header.cupsHeight && !Canceled; ++y) {
     if (cupsRasterReadPixels(job_.raster, row, row_bytes) == 0) break;
+    ink->AddRow(row, row_bytes);
     if (!WriteFull(fd, row, row_bytes)) {
       return Status::Fail(SystemError("Unable to write spool file", path));
     }
@@ -99,7 +144,22 @@ Status PagePipeline::ReadBack(PrintState& state, cups_page_header2_t& header,
   head.resize(got > 0 ? static_cast<size_t>(got) : 0);
   std::fprintf(log, "ERROR: pbmHead %s ok \n", head.c_str());
 
+  if (source.picture) return ReadPictureRows(state, header, file.get());
   return ReadTextRows(state, header, file.get(), reduce);
+}
+
+Status PagePipeline::ReadPictureRows(PrintState& state, const cups_page_header2_t& header,
+                                     int fd) {
+  uint8_t* row = state.Planes[0].data();
+  for (unsigned y = 0; y < header.cupsHeight && !Canceled; ++y) {
+    // Dot rows already: a row cut short is completed without dots.
+    if (ssize_t n = ReadRow(fd, row, header.cupsBytesPerLine, 0x00); n < 1) {
+      std::fprintf(job_.log, "ERROR: readfile to Planes[0], iReadLen:%zd\n", n);
+      break;
+    }
+    if (Status s = OutputLine(state, *job_.out, header); !s.ok()) return s;
+  }
+  return Status::Ok();
 }
 
 Status PagePipeline::ReadTextRows(PrintState& state, cups_page_header2_t& header, int fd,

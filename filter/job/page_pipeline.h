@@ -11,6 +11,7 @@
 #include <cups/raster.h>
 
 #include "job/job.h"
+#include "job/picture.h"
 #include "printer/byte_buffer.h"
 #include "printer/print_state.h"
 #include "printer/status.h"
@@ -34,9 +35,12 @@ class PagePipeline {
 
   static std::string PpmHeader(const cups_page_header2_t& header);
   Status Spool(PrintState& state, const cups_page_header2_t& header, int fd,
-               const std::string& path);
+               const std::string& path, InkCount* ink);
+  Status Halftone(cups_page_header2_t& header, const std::string& base, int mode,
+                  const std::string& pbm_path, Source* source);
   Status ReadBack(PrintState& state, cups_page_header2_t& header, const Source& source);
   Status ReadTextRows(PrintState& state, cups_page_header2_t& header, int fd, bool reduce);
+  Status ReadPictureRows(PrintState& state, const cups_page_header2_t& header, int fd);
 
   const Job& job_;
   ByteBuffer plane360_;  // second row of a pair on reduced pages

@@ -52,8 +52,17 @@ FilterRun RunProgram(const FilterCall& call) {
   argv.push_back(nullptr);
 
   std::vector<std::string> env_strings;
+  // Entries of the call replace those of the same name.
+  auto overridden = [&call](const char* entry) {
+    const std::string name = std::string(entry, std::strcspn(entry, "=") + 1);
+    if (name == "PPD=") return true;
+    for (const std::string& e : call.env) {
+      if (e.compare(0, name.size(), name) == 0) return true;
+    }
+    return false;
+  };
   for (char** e = environ; *e; ++e) {
-    if (std::strncmp(*e, "PPD=", 4) != 0) env_strings.emplace_back(*e);
+    if (!overridden(*e)) env_strings.emplace_back(*e);
   }
   if (call.ppd) env_strings.push_back("PPD=" + *call.ppd);
   env_strings.insert(env_strings.end(), call.env.begin(), call.env.end());

@@ -1,0 +1,287 @@
+// The picture test and the halftoner hand-off: ink counting and the path chosen at every
+// boundary, the halftoner's command line, the image header check, and halftoner stand-ins that
+// misbehave, each run through the built filter.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <glob.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "job/picture.h"
+#include "job/temp_file.h"
+#include "support/raster_writer.h"
+#include "support/run_filter.h"
+
+namespace kemb::testing {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::string NewJobId() {
+  static int serial = 0;
+  return std::to_string(getpid() % 1000000) + std::to_string(200 + ++serial);
+}
+
+std::vector<std::string> LeftInTmp(const std::string& job) {
+  glob_t found = {};
+  std::vector<std::string> names;
+  if (glob(("/tmp/kemb" + job + "_*").c_str(), 0, nullptr, &found) == 0) {
+    for (size_t i = 0; i < found.gl_pathc; ++i) names.emplace_back(found.gl_pathv[i]);
+  }
+  globfree(&found);
+  return names;
+}
+
+TEST(InkCount, SumsAtTheBoundaries) {
+  struct Case {
+    uint8_t r, g, b;
+    uint64_t inked, dark;
+  };
+  const Case cases[] = {
+      {255, 255, 221, 0, 0},  // 731: paper
+      {255, 255, 220, 1, 0},  // 730: inked
+      {101, 100, 100, 1, 0},  // 301
+      {100, 100, 100, 1, 1},  // 300: dark
+      {0, 0, 0, 1, 1},
+  };
+  for (const Case& c : cases) {
+    InkCount ink;
+    const uint8_t row[] = {c.r, c.g, c.b, 255, 255, 255};
+    ink.AddRow(row, sizeof row);
+    EXPECT_EQ(ink.inked, c.inked) << c.r + c.g + c.b;
+    EXPECT_EQ(ink.dark, c.dark) << c.r + c.g + c.b;
+  }
+}
+
+TEST(ChooseHalftone, RatioBoundaries) {
+  EXPECT_EQ(ChooseHalftone(3.0 / 10), 0);
+  EXPECT_EQ(ChooseHalftone(29.0 / 100), 3);
+  EXPECT_EQ(ChooseHalftone(1.0 / 10), 3);
+  EXPECT_EQ(ChooseHalftone(9.0 / 100), 2);
+  EXPECT_EQ(ChooseHalftone(0.0), 2);
+  EXPECT_EQ(ChooseHalftone(1.0), 0);
+  EXPECT_EQ(ChooseHalftone(InkCount{}.Ratio()), 0);
+  EXPECT_EQ(RatioText(InkCount{}.Ratio()), "nan");
+  EXPECT_EQ(RatioText(-std::nan("")), "nan");
+  EXPECT_EQ(RatioText(0.05), "0.05");
+}
+
+TEST(ReadImageHeader, AcceptsOnlyWhatFitsThePage) {
+  struct Case {
+    std::string head;
+    const char* error;  // nullptr: accepted
+    unsigned width = 0, height = 0;
+    size_t head_len = 0;
+  };
+  const Case cases[] = {
+      {"P4\n2480 3508\n", nullptr, 2480, 3508, 13},
+      {"P4\n1 1\n", nullptr, 1, 1, 7},
+      {"P4\n000000000000002 3\n", nullptr, 2, 3, 21},  // newline at the 18th byte
+      {"P4\n0000000000000002 3\n", "no size line within 18 bytes"},
+      {"P5\n10 10\n", "not a raw PBM (P4)"},
+      {"P4 10 10\n", "not a raw PBM (P4)"},
+      {"P4\n10 10", "no size line within 18 bytes"},
+      {"P4\n10\n10\n", "size line is not \"width height\""},
+      {"P4\n# c\n10 10\n", "size line is not \"width height\""},
+      {"P4\n0 10\n", "width 0 outside 1 to 2480"},
+      {"P4\n2481 10\n", "width 2481 outside 1 to 2480"},
+      {"P4\n99999999999 10\n", "size line is not \"width height\""},
+      {"P4\n10 0\n", "height 0 outside 1 to 3508"},
+      {"P4\n10 3509\n", "height 3509 outside 1 to 3508"},
+      {"", "not a raw PBM (P4)"},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    const std::string path = dir.File("image.pbm");
+    Bytes bytes(c.head.begin(), c.head.end());
+    bytes.resize(bytes.size() + 64, 0);  // rows
+    if (c.head.empty()) bytes.clear();
+    WriteFile(path, bytes);
+    UniqueFd fd(OpenForRead(path));
+    ImageHeader image;
+    Status s = ReadImageHeader(fd.get(), path, 2480, 3508, &image);
+    if (c.error == nullptr) {
+      ASSERT_TRUE(s.ok()) << c.head << ": " << s.error;
+      EXPECT_EQ(image.width, c.width) << c.head;
+      EXPECT_EQ(image.height, c.height) << c.head;
+      EXPECT_EQ(image.head_len, c.head_len) << c.head;
+    } else {
+      EXPECT_EQ(s.error, "Bad halftoner image " + path + ": " + c.error) << c.head;
+    }
+  }
+}
+
+// Stand-in halftoners: shell scripts named kemb_ID, first on PATH.
+class PicturePath : public ::testing::Test {
+ protected:
+  // The stand-in records its arguments, then runs `body` with $1 the base name; WRITE_IMAGE
+  // writes an empty image of the page's size (taken from the PPM header).
+  void StandIn(const std::string& body) {
+    std::ofstream script(dir_.File("kemb_ID"));
+    script << "#!/bin/sh\n"
+              "echo \"$@\" >> " << dir_.File("calls") << "\n"
+              "size=$(head -c 40 \"$1.ppm\" | sed -n 2p)\n"
+              "w=${size% *}; h=${size#* }\n"
+              "write_image() { printf 'P4\\n%s %s\\n' \"$w\" \"$h\" > \"$1.pbm\";"
+              " head -c $(( (w + 7) / 8 * h )) /dev/zero >> \"$1.pbm\"; }\n"
+           << body << "\n";
+    script.close();
+    chmod(dir_.File("kemb_ID").c_str(), 0755);
+  }
+  std::string Calls() {
+    Bytes bytes = ReadFile(dir_.File("calls"));
+    return std::string(bytes.begin(), bytes.end());
+  }
+  FilterRun Run(const std::vector<RasterPage>& pages, const std::string& job) {
+    FilterCall call;
+    call.args = FilterArgs(job);
+    call.ppd = WritePpd(dir_.File("p.ppd"), "(KEMB-WMZ)", "KEMB");
+    call.input = {{RasterBytes(pages, CUPS_RASTER_WRITE_COMPRESSED)}};
+    call.env = {"PATH=" + dir_.path() + ":/usr/bin:/bin"};
+    return RunProgram(call);
+  }
+  TempDir dir_;
+};
+
+// A page of 10 pixels: `dark` of sum 300, the rest of sum 301, plus one of `extra` sum.
+RasterPage RatioPage(int dark, int extra_sum) {
+  RasterPage page(PageHeader(11, 1));
+  for (unsigned x = 0; x < 10; ++x) {
+    if (static_cast<int>(x) < dark) {
+      page.SetPixel(x, 0, 100, 100, 100);
+    } else {
+      page.SetPixel(x, 0, 101, 100, 100);
+    }
+  }
+  page.SetPixel(10, 0, 255, 255, static_cast<uint8_t>(extra_sum - 510));
+  return page;
+}
+
+TEST_F(PicturePath, DarkShareChoosesThePath) {
+  StandIn("write_image \"$1\"");
+  struct Case {
+    int dark, extra_sum;
+    const char* ratio;
+    const char* mode;  // nullptr: text path, no halftoner
+  };
+  const Case cases[] = {
+      {3, 731, "0.30", nullptr},  // 3 / 10
+      {3, 730, "0.27", "3"},      // 3 / 11: a sum of 730 is ink
+      {2, 731, "0.20", "3"},
+      {1, 731, "0.10", "3"},
+      {0, 731, "0.00", "2"},
+      {10, 731, "1.00", nullptr},
+  };
+  for (const Case& c : cases) {
+    const std::string job = NewJobId();
+    std::remove(dir_.File("calls").c_str());
+    FilterRun run = Run({RatioPage(c.dark, c.extra_sum)}, job);
+    EXPECT_EQ(run.status, 0) << run.log;
+    EXPECT_NE(run.log.find(std::string("ERROR:pic number:") + c.ratio + "\n"), std::string::npos)
+        << c.ratio << "\n" << run.log;
+    const std::string expected =
+        c.mode ? "/tmp/kemb" + job + "_1 180 " + c.mode + "\n" : std::string();
+    EXPECT_EQ(Calls(), expected) << c.ratio;
+    EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{}) << c.ratio;
+  }
+}
+
+TEST_F(PicturePath, BlankPageReportsNanAndPrintsFromTheSpool) {
+  StandIn("write_image \"$1\"");
+  const std::string job = NewJobId();
+  FilterRun run = Run({RasterPage(PageHeader(16, 4))}, job);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.log.find("ERROR:pic number:nan\n"), std::string::npos) << run.log;
+  EXPECT_NE(run.log.find("ERROR: open /tmp/kemb" + job + "_1.ppm ok"), std::string::npos);
+  EXPECT_EQ(Calls(), "");
+}
+
+TEST_F(PicturePath, HalftonerGetsBaseResolutionAndModeAndItsImageSizeIsUsed) {
+  StandIn("write_image \"$1\"");
+  const std::string job = "42";
+  RasterPage text(PageHeader(8, 2));
+  text.SetDot(0, 0);
+  // A grey A4 page: ink, but nothing dark.
+  RasterPage photo(PageHeader(2480, 3508));
+  std::fill(photo.rgb.begin(), photo.rgb.end(), 200);
+  FilterRun run = Run({text, text, photo}, job);
+  EXPECT_EQ(run.status, 0) << run.log;
+  EXPECT_EQ(Calls(), "/tmp/kemb42_3 180 2\n");
+  EXPECT_NE(run.log.find("ERROR: cupsWidth:2480 cupsHeight:3508 PerLine:310 pbmHeadLen:13\n"),
+            std::string::npos)
+      << run.log;
+  EXPECT_NE(run.log.find("ERROR: open /tmp/kemb42_3.pbm ok 0\n"), std::string::npos);
+  EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{});
+}
+
+TEST_F(PicturePath, MisbehavingHalftonersEndTheJobCleanly) {
+  struct Case {
+    const char* what;
+    std::string body;
+    std::string error;  // the last log line, with JOB for the job's base name
+  };
+  const Case cases[] = {
+      {"writes no image", "exit 0", "ERROR: open JOB.pbm error:2"},
+      {"exits non-zero", "write_image \"$1\"; exit 3", "ERROR: kemb_ID failed with exit status 3"},
+      {"crashes", "kill -SEGV $$", "ERROR: kemb_ID ended by signal 11"},
+      {"no newline in the size line", "printf 'P4\\n%s %s' \"$w\" \"$h\" > \"$1.pbm\"",
+       "ERROR: Bad halftoner image JOB.pbm: no size line within 18 bytes"},
+      {"too wide", "w=$((w + 1)); write_image \"$1\"",
+       "ERROR: Bad halftoner image JOB.pbm: width 17 outside 1 to 16"},
+      {"wrong magic", "write_image \"$1\"; sed -i '1s/P4/P5/' \"$1.pbm\"",
+       "ERROR: Bad halftoner image JOB.pbm: not a raw PBM (P4)"},
+      {"writes a link", "ln -s /etc/passwd \"$1.pbm\"", "ERROR: open JOB.pbm error:40"},
+  };
+  for (const Case& c : cases) {
+    StandIn(c.body);
+    const std::string job = NewJobId();
+    RasterPage photo(PageHeader(16, 4));
+    std::fill(photo.rgb.begin(), photo.rgb.end(), 200);
+    FilterRun run = Run({photo}, job);
+    EXPECT_EQ(run.status, 1) << c.what;
+    std::string error = c.error;
+    if (size_t at = error.find("JOB"); at != std::string::npos) {
+      error.replace(at, 3, "/tmp/kemb" + job + "_1");
+    }
+    ASSERT_FALSE(run.LogLines().empty()) << c.what;
+    EXPECT_EQ(run.LogLines().back(), error) << c.what;
+    // Nothing of the page but its set-up and the closing form feed.
+    ASSERT_GT(run.out.size(), 9800u) << c.what;
+    const Bytes page(run.out.begin() + 9800, run.out.end());
+    EXPECT_EQ(page.size(), 19u) << c.what;
+    EXPECT_EQ(page.back(), 0x0C) << c.what;
+    EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{}) << c.what;
+  }
+}
+
+TEST_F(PicturePath, HalftonerOutputNeverReachesThePrinter) {
+  StandIn("echo stray text; write_image \"$1\"");
+  const std::string job = NewJobId();
+  RasterPage photo(PageHeader(16, 4));
+  std::fill(photo.rgb.begin(), photo.rgb.end(), 200);
+  FilterRun run = Run({photo}, job);
+  EXPECT_EQ(run.status, 0) << run.log;
+  EXPECT_NE(run.log.find("stray text"), std::string::npos);
+  const std::string out(run.out.begin(), run.out.end());
+  EXPECT_EQ(out.find("stray"), std::string::npos);
+}
+
+TEST_F(PicturePath, MissingHalftonerIsReported) {
+  const std::string job = NewJobId();
+  RasterPage photo(PageHeader(16, 4));
+  std::fill(photo.rgb.begin(), photo.rgb.end(), 200);
+  FilterCall call;
+  call.args = FilterArgs(job);
+  call.ppd = WritePpd(dir_.File("p.ppd"), "(KEMB-WMZ)", "KEMB");
+  call.input = {{RasterBytes({photo})}};
+  call.env = {"PATH=" + dir_.path()};
+  FilterRun run = RunProgram(call);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.LogLines().back(), "ERROR: Unable to start kemb_ID: No such file or directory");
+  EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace kemb::testing
