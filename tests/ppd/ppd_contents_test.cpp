@@ -1,0 +1,97 @@
+// The compiled PPDs as libcups parses them, one case per model:
+//   Contents/Identity          product and manufacturer the filter accepts, OEM nickname
+//   Contents/FilterAndCopies   raster goes to rastertokemb; CUPS, not the filter, makes copies
+//   Contents/Resolutions       exactly the resolutions the command set can print, and the default
+//   Contents/PageSizes         exactly the model's paper, its size, and margins inside the paper
+//                              and within the carriage's print line
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "ppd_file.h"
+#include "ppd_models.h"
+
+namespace kemb::ppd_test {
+namespace {
+
+class Contents : public testing::TestWithParam<PpdModel> {
+ protected:
+  void SetUp() override {
+    ppd_ = OpenPpd(PpdPath(GetParam()));
+    ASSERT_NE(ppd_, nullptr) << PpdPath(GetParam()) << ": " << PpdOpenError();
+  }
+
+  std::vector<std::string> ChoiceKeywords(const char* option_keyword) {
+    std::vector<std::string> keywords;
+    const ppd_option_t* option = FindOption(ppd_.get(), option_keyword);
+    if (option == nullptr) return keywords;
+    for (int i = 0; i < option->num_choices; ++i) keywords.emplace_back(option->choices[i].choice);
+    return keywords;
+  }
+
+  std::string DefaultChoice(const char* option_keyword) {
+    const ppd_option_t* option = FindOption(ppd_.get(), option_keyword);
+    return option == nullptr ? std::string("(no option)") : std::string(option->defchoice);
+  }
+
+  PpdHandle ppd_;
+};
+
+TEST_P(Contents, Identity) {
+  const PpdModel& model = GetParam();
+  ASSERT_NE(ppd_->product, nullptr) << model.file;
+  const std::string product = ppd_->product;
+  EXPECT_EQ(product.size(), 10u) << model.file << ": product \"" << product << "\"";
+  EXPECT_EQ(product.substr(1, 8), "KEMB-WMZ") << model.file << ": product \"" << product << "\"";
+  EXPECT_EQ(product, "(KEMB-WMZ)") << model.file;
+
+  ASSERT_NE(ppd_->manufacturer, nullptr) << model.file;
+  EXPECT_STREQ(ppd_->manufacturer, "KEMB") << model.file;
+
+  ASSERT_NE(ppd_->nickname, nullptr) << model.file;
+  EXPECT_EQ(std::strstr(ppd_->nickname, "OKIDATA") != nullptr, model.okidata)
+      << model.file << ": nickname \"" << ppd_->nickname << "\"";
+}
+
+TEST_P(Contents, FilterAndCopies) {
+  const PpdModel& model = GetParam();
+  ASSERT_EQ(ppd_->num_filters, 1) << model.file;
+  EXPECT_STREQ(ppd_->filters[0], "application/vnd.cups-raster 100 rastertokemb") << model.file;
+  EXPECT_EQ(ppd_->manual_copies, 1) << model.file << ": cupsManualCopies must be True";
+}
+
+TEST_P(Contents, Resolutions) {
+  const PpdModel& model = GetParam();
+  std::vector<std::string> expected;
+  for (const Resolution& resolution : model.resolutions) expected.push_back(resolution.keyword);
+  EXPECT_EQ(ChoiceKeywords("Resolution"), expected) << model.file;
+  EXPECT_EQ(DefaultChoice("Resolution"), model.default_resolution) << model.file;
+}
+
+TEST_P(Contents, PageSizes) {
+  const PpdModel& model = GetParam();
+  std::vector<std::string> expected;
+  for (const PaperSize& size : model.sizes) expected.push_back(size.keyword);
+  EXPECT_EQ(ChoiceKeywords("PageSize"), expected) << model.file;
+  EXPECT_EQ(DefaultChoice("PageSize"), model.sizes.front().keyword) << model.file;
+
+  for (const PaperSize& size : model.sizes) {
+    const ppd_size_t* found = FindPageSize(ppd_.get(), size.keyword);
+    ASSERT_NE(found, nullptr) << model.file << ": no size " << size.keyword;
+    const std::string where = model.file + " " + size.keyword;
+    EXPECT_EQ(found->width, size.width) << where;
+    EXPECT_EQ(found->length, size.length) << where;
+    EXPECT_GT(found->left, 0.0f) << where;
+    EXPECT_GT(found->bottom, 0.0f) << where;
+    EXPECT_LT(found->right, found->width) << where;
+    EXPECT_LT(found->top, found->length) << where;
+    EXPECT_LE(found->right - found->left, model.print_line) << where << ": wider than the carriage";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, Contents, testing::ValuesIn(Models()),
+                         [](const auto& info) { return ModelTestName(info.param); });
+
+}  // namespace
+}  // namespace kemb::ppd_test
