@@ -1,0 +1,17 @@
+// Writing a page's dot image to a file: black where a dot is.
+//
+//   WritePng   1-bit grey PNG with the grid resolution in pHYs
+//   WritePbm   binary PBM (P4), resolution as a header comment
+// Both return an empty string on success, else what went wrong.
+#pragma once
+
+#include <string>
+
+#include "stream_decoder.h"
+
+namespace kembview {
+
+std::string WritePng(const Page& page, const std::string& path);
+std::string WritePbm(const Page& page, const std::string& path);
+
+}  // namespace kembview
