@@ -1,0 +1,37 @@
+// Dot targets: what each pixel of an RGB row asks of the diffusion, by halftoning mode.
+//   Mode                        kPicture (2) and kMixed (3), as the filter numbers them
+//   kDarkSum / kPaperSum        the filter's own limits on R + G + B
+//   kForceBlank / kForceDot     targets that take no part in the diffusion
+//   Lightness                   the luma of one pixel
+//   MakeTargets                 one RGB row -> one row of targets
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "tone_curve.h"
+
+namespace kemb {
+
+enum class Mode { kPicture = 2, kMixed = 3 };
+
+// The filter calls a pixel dark at R + G + B <= 300 and paper above 730.
+inline constexpr int kDarkSum = 300;
+inline constexpr int kPaperSum = 730;
+
+// Outside the density range 0..kFullDot on purpose: the diffusion tells them apart.
+inline constexpr int32_t kForceBlank = -1;
+inline constexpr int32_t kForceDot = kFullDot + 1;
+
+// Rec. 601 weights in 1/256; a neutral grey keeps its value.
+inline uint8_t Lightness(uint8_t r, uint8_t g, uint8_t b) {
+  return static_cast<uint8_t>((77 * r + 150 * g + 29 * b + 128) >> 8);
+}
+
+// `rgb` holds targets.size() pixels. In kPicture every pixel is a density from the tone
+// curve; in kMixed dark pixels are kForceDot and paper pixels kForceBlank, so text and
+// rules print exactly as the filter would threshold them.
+void MakeTargets(std::span<const uint8_t> rgb, Mode mode, const ToneCurve& curve,
+                 std::span<int32_t> targets);
+
+}  // namespace kemb

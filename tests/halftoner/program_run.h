@@ -1,0 +1,42 @@
+// Running the built kemb_ID the way the filter does, with its streams captured.
+//   ProgramPath      the program in the build's bin folder
+//   StartProgram     starts it; standard output and error each go into a pipe of their own
+//   Finish           drains both pipes, waits, and returns exit status, signal and streams
+//   RunProgram       StartProgram + Finish
+//   Lines            splits captured text into lines
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kemb::test {
+
+std::string ProgramPath();
+
+struct Launch {
+  pid_t pid = -1;
+  int out_fd = -1;
+  int err_fd = -1;
+};
+
+struct Outcome {
+  int exit_code = -1;  // -1 when ended by a signal
+  int signal = 0;
+  std::string out;
+  std::string err;
+};
+
+// `file_size_limit` sets RLIMIT_FSIZE with SIGXFSZ ignored, so writes beyond it fail the
+// way they fail on a full disk. Pipes are not files, so the streams stay unlimited.
+Launch StartProgram(const std::vector<std::string>& args,
+                    std::optional<long> file_size_limit = std::nullopt);
+Outcome Finish(Launch launch);
+Outcome RunProgram(const std::vector<std::string>& args,
+                   std::optional<long> file_size_limit = std::nullopt);
+
+std::vector<std::string> Lines(const std::string& text);
+
+}  // namespace kemb::test
