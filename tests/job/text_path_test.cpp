@@ -5,6 +5,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <glob.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -155,6 +156,86 @@ TEST_F(TextPath, CancelWhileSpoolingEndsThePageAndTheJob) {
     images += run.out[i] == 0x1B && run.out[i + 1] == 0x2A && run.out[i + 2] == 0x27;
   }
   EXPECT_LT(images, 40u);
+}
+
+// A PBM as kembview writes it: P4, comment lines, width, height, rows.
+struct Pbm {
+  unsigned width = 0, height = 0;
+  Bytes rows;
+  bool Dot(unsigned x, unsigned y) const {
+    return x < width && y < height && (rows[y * ((width + 7) / 8) + x / 8] & (0x80 >> (x % 8)));
+  }
+};
+
+Pbm ReadPbm(const std::string& path) {
+  const Bytes bytes = ReadFile(path);
+  std::string text(bytes.begin(), bytes.end());
+  size_t at = 0;
+  std::vector<unsigned> numbers;
+  auto skip_space = [&] {
+    while (at < text.size() && (isspace(static_cast<unsigned char>(text[at])) || text[at] == '#')) {
+      if (text[at] == '#') at = text.find('\n', at);
+      ++at;
+    }
+  };
+  at = 2;
+  for (int i = 0; i < 2; ++i) {
+    skip_space();
+    numbers.push_back(static_cast<unsigned>(std::stoul(text.substr(at))));
+    while (at < text.size() && isdigit(static_cast<unsigned char>(text[at]))) ++at;
+  }
+  ++at;  // the single whitespace before the rows
+  return {numbers[0], numbers[1], Bytes(bytes.begin() + at, bytes.end())};
+}
+
+// Random black-and-white raster pages through the filter and back through kembview's rendering.
+TEST_F(TextPath, PrintedPagesRenderAsTheirDots) {
+  struct Case {
+    unsigned width, height, xdpi, ydpi;
+  };
+  const Case cases[] = {{61, 50, 180, 180}, {121, 50, 360, 180}, {123, 51, 360, 360},
+                        {8, 9, 360, 360}};
+  std::mt19937 random(42);
+  for (const Case& c : cases) {
+    const std::string where = std::to_string(c.width) + "x" + std::to_string(c.height) + " at " +
+                              std::to_string(c.xdpi) + "x" + std::to_string(c.ydpi);
+    RasterPage page(PageHeader(c.width, c.height, c.xdpi, c.ydpi));
+    std::bernoulli_distribution dot(0.3);
+    for (unsigned y = 0; y < c.height; ++y) {
+      for (unsigned x = 0; x < c.width; ++x) {
+        if (dot(random)) page.SetDot(x, y);
+      }
+    }
+    page.SetDot(c.width - 1, c.height - 1);  // the last column of the last row
+    FilterRun run = Run(RasterBytes({page}), NewJobId());
+    ASSERT_EQ(run.status, 0) << where << "\n" << run.log;
+    WriteFile(dir_.File("page.prn"), run.out);
+    FilterCall view;
+    view.program = BinPath("kembview");
+    view.args = {"--render", dir_.File("page.pbm"), dir_.File("page.prn")};
+    ASSERT_EQ(RunProgram(view).status, 0) << where;
+    const Pbm rendered = ReadPbm(dir_.File("page-1.pbm"));
+
+    // A 360 x 360 page prints at 180 x 180: a dot for any black pixel of its 2 x 2 block.
+    const unsigned scale = c.xdpi == 360 && c.ydpi == 360 ? 2 : 1;
+    auto expected = [&](unsigned x, unsigned y) {
+      for (unsigned dy = 0; dy < scale; ++dy) {
+        for (unsigned dx = 0; dx < scale; ++dx) {
+          const unsigned px = x * scale + dx, py = y * scale + dy;
+          if (px < c.width && py < c.height && page.IsBlack(px, py)) return true;
+        }
+      }
+      return false;
+    };
+    const unsigned width = (c.width + scale - 1) / scale, height = (c.height + scale - 1) / scale;
+    ASSERT_GE(rendered.width, width) << where;
+    for (unsigned y = 0; y < rendered.height; ++y) {
+      for (unsigned x = 0; x < rendered.width; ++x) {
+        const bool want = x < width && y < height && expected(x, y);
+        ASSERT_EQ(rendered.Dot(x, y), want) << where << ": dot (" << x << ", " << y << ")";
+      }
+    }
+  }
 }
 
 TEST(ReadRow, ShortRowIsCompletedWithTheFill) {
