@@ -69,6 +69,8 @@ int RunJob(const Job& job) {
     if (Status s = CheckPageHeader(header); !s.ok()) return Fail(job, s);
     if (Status s = StartPage(state, out, job.ppd, header); !s.ok()) return Fail(job, s);
     if (Status s = pipeline.PrintPage(state, header, page); !s.ok()) return Fail(job, s);
+    // Page accounting for CUPS: each page goes out once; CUPS makes the copies.
+    std::fprintf(job.log, "PAGE: %d 1\n", page);
     if (Canceled) break;
   }
 

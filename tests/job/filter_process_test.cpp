@@ -202,6 +202,18 @@ TEST_F(FilterProcess, PageSetUpOfBothCommandSets) {
   }
 }
 
+TEST_F(FilterProcess, EveryPrintedPageIsAccountedOnce) {
+  cups_page_header2_t header = PageHeader(8, 4);
+  header.NumCopies = 2;
+  FilterRun run = Run(RasterBytes({RasterPage(header), RasterPage(header)}), Ppd());
+  EXPECT_EQ(run.status, 0);
+  std::vector<std::string> accounting;
+  for (const std::string& line : run.LogLines()) {
+    if (line.rfind("PAGE: ", 0) == 0) accounting.push_back(line);
+  }
+  EXPECT_EQ(accounting, (std::vector<std::string>{"PAGE: 1 1", "PAGE: 2 1"}));
+}
+
 TEST_F(FilterProcess, EmptyRasterStreamEndsWithResetAndStatusOne) {
   FilterRun run = Run({}, Ppd());
   EXPECT_EQ(run.status, 1);
