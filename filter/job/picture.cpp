@@ -14,21 +14,6 @@ extern char** environ;
 
 namespace kemb {
 
-void InkCount::AddRow(const uint8_t* rgb, size_t bytes) {
-  uint64_t row_inked = 0, row_dark = 0;
-  for (size_t i = 0; i + 3 <= bytes; i += 3) {
-    const int sum = rgb[i] + rgb[i + 1] + rgb[i + 2];
-    row_inked += sum <= kInkedSum;
-    row_dark += sum <= kDarkSum;
-  }
-  inked += row_inked;
-  dark += row_dark;
-}
-
-double InkCount::Ratio() const {
-  return inked == 0 ? std::nan("") : static_cast<double>(dark) / static_cast<double>(inked);
-}
-
 int ChooseHalftone(double ratio) {
   if (std::isnan(ratio) || ratio >= 0.3) return 0;
   return ratio < 0.1 ? 2 : 3;

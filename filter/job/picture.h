@@ -1,5 +1,4 @@
 // The picture test and the hand-off to the halftoner:
-//   InkCount          inked and dark pixels of the spooled rows
 //   ChooseHalftone    the page's dark share: text (0), or halftoner mode 2 or 3
 //   RatioText         the share as the job log shows it ("nan" for a page without ink)
 //   RunHalftoner      kemb_ID base xres mode, without a shell, its output kept off the printer
@@ -10,21 +9,10 @@
 #include <cstdint>
 #include <string>
 
+#include "convert/ink_count.h"
 #include "printer/status.h"
 
 namespace kemb {
-
-// Pixel sums R + G + B: up to kInkedSum a pixel is inked, up to kDarkSum it is dark.
-inline constexpr int kInkedSum = 730;
-inline constexpr int kDarkSum = 300;
-
-struct InkCount {
-  uint64_t inked = 0;
-  uint64_t dark = 0;
-  void AddRow(const uint8_t* rgb, size_t bytes);
-  // dark / inked; not a number for a page without ink.
-  double Ratio() const;
-};
 
 // 0 for the text path, else the halftoner mode for a page of this dark share.
 int ChooseHalftone(double ratio);
