@@ -5,19 +5,26 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include <cups/raster.h>
 
 #include "job/cups_compat.h"
 #include "printer/byte_sink.h"
+#include "printer/status.h"
 
 namespace kemb {
+
+// Makes base.pbm from base.ppm for a picture page; fuzzers and tests put their own in place of
+// the halftoner program.
+using HalftoneRunner = std::function<Status(const std::string& base, unsigned xres, int mode)>;
 
 struct Job {
   std::string id;                  // decimal job ID, used in the temporary file names
   std::string spool_dir = "/tmp";  // where the page spool and the halftoner's image live
   std::string halftoner = "kemb_ID";  // found on PATH
+  HalftoneRunner halftone;              // empty: run `halftoner`
   cups_raster_t* raster = nullptr;
   ppd_file_t* ppd = nullptr;
   ByteSink* out = nullptr;

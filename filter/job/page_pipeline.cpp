@@ -68,8 +68,9 @@ Status PagePipeline::Halftone(cups_page_header2_t& header, const std::string& ba
   ::unlink(pbm_path.c_str());
   job_.out->Flush();
   if (Status s = SinkStatus(*job_.out); !s.ok()) return s;
-  if (Status s = RunHalftoner(job_.halftoner, base, header.HWResolution[0], mode,
-                              fileno(job_.log));
+  const unsigned xres = header.HWResolution[0];
+  if (Status s = job_.halftone ? job_.halftone(base, xres, mode)
+                               : RunHalftoner(job_.halftoner, base, xres, mode, fileno(job_.log));
       !s.ok()) {
     return s;
   }
