@@ -3,6 +3,7 @@
 // misbehave, each run through the built filter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <glob.h>
@@ -13,6 +14,7 @@
 #include "job/temp_file.h"
 #include "support/raster_writer.h"
 #include "support/run_filter.h"
+#include "stream_decoder.h"
 
 namespace kemb::testing {
 namespace {
@@ -266,6 +268,64 @@ TEST_F(PicturePath, HalftonerOutputNeverReachesThePrinter) {
   EXPECT_NE(run.log.find("stray text"), std::string::npos);
   const std::string out(run.out.begin(), run.out.end());
   EXPECT_EQ(out.find("stray"), std::string::npos);
+}
+
+// A photograph-like page: a soft radial shading with a light ring, no dark pixels.
+RasterPage PhotoPage(unsigned width, unsigned height) {
+  RasterPage page(PageHeader(width, height));
+  for (unsigned y = 0; y < height; ++y) {
+    for (unsigned x = 0; x < width; ++x) {
+      const double dx = x - width / 2.0, dy = y - height / 2.0;
+      const double r = std::sqrt(dx * dx + dy * dy) / (width / 2.0);
+      const int level = 110 + static_cast<int>(140 * std::min(1.0, r)) +
+                        static_cast<int>(20 * std::sin(x / 9.0) * std::cos(y / 7.0));
+      const uint8_t v = static_cast<uint8_t>(std::clamp(level, 0, 255));
+      page.SetPixel(x, y, v, static_cast<uint8_t>(std::min(255, v + 10)), v);
+    }
+  }
+  return page;
+}
+
+// At 180 x 180 a picture page prints exactly the halftoner's image.
+TEST_F(PicturePath, PrintedPictureIsTheHalftonersImage) {
+  const RasterPage photo = PhotoPage(150, 100);
+  // The halftoner's own image of the page, from a spool file made as the filter makes it.
+  const std::string base = dir_.File("direct");
+  Bytes ppm;
+  const std::string head = "P6\n150 100\n255\n";
+  ppm.insert(ppm.end(), head.begin(), head.end());
+  ppm.insert(ppm.end(), photo.rgb.begin(), photo.rgb.end());
+  WriteFile(base + ".ppm", ppm);
+  FilterCall halftone;
+  halftone.program = BinPath("kemb_ID");
+  halftone.args = {base, "180", "2"};
+  ASSERT_EQ(RunProgram(halftone).status, 0);
+  const Bytes image = ReadFile(base + ".pbm");
+  const std::string image_head = "P4\n150 100\n";
+  ASSERT_EQ(std::string(image.begin(), image.begin() + image_head.size()), image_head);
+
+  FilterCall call;
+  call.args = FilterArgs(NewJobId());
+  call.ppd = WritePpd(dir_.File("p.ppd"), "(KEMB-WMZ)", "KEMB");
+  call.input = {{RasterBytes({photo})}};
+  call.env = {"PATH=" + std::string(KEMB_BIN_DIR) + ":/usr/bin:/bin"};
+  FilterRun run = RunProgram(call);
+  ASSERT_EQ(run.status, 0) << run.log;
+  ASSERT_NE(run.log.find("ERROR:pic number:0.00"), std::string::npos) << run.log;
+
+  kembview::Rendering rendering = kembview::Render(run.out);
+  ASSERT_EQ(rendering.pages.size(), 1u);
+  const kembview::Page& page = rendering.pages[0];
+  size_t dots = 0;
+  for (unsigned y = 0; y < 100; ++y) {
+    for (unsigned x = 0; x < 150; ++x) {
+      const bool want = image[image_head.size() + y * 19 + x / 8] & (0x80 >> (x % 8));
+      dots += want;
+      ASSERT_EQ(page.Dot(int(x), int(y)), want) << "dot (" << x << ", " << y << ")";
+    }
+  }
+  EXPECT_EQ(page.CountDots(), dots);
+  EXPECT_GT(dots, 1000u);
 }
 
 TEST_F(PicturePath, MissingHalftonerIsReported) {
