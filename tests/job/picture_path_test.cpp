@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <glob.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "job/picture.h"
 #include "job/temp_file.h"
+#include "support/job_files.h"
 #include "support/raster_writer.h"
 #include "support/run_filter.h"
 #include "stream_decoder.h"
@@ -20,21 +20,6 @@ namespace kemb::testing {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-std::string NewJobId() {
-  static int serial = 0;
-  return std::to_string(getpid() % 1000000) + std::to_string(200 + ++serial);
-}
-
-std::vector<std::string> LeftInTmp(const std::string& job) {
-  glob_t found = {};
-  std::vector<std::string> names;
-  if (glob(("/tmp/kemb" + job + "_*").c_str(), 0, nullptr, &found) == 0) {
-    for (size_t i = 0; i < found.gl_pathc; ++i) names.emplace_back(found.gl_pathv[i]);
-  }
-  globfree(&found);
-  return names;
-}
 
 TEST(InkCount, SumsAtTheBoundaries) {
   struct Case {
@@ -177,7 +162,7 @@ TEST_F(PicturePath, DarkShareChoosesThePath) {
       {10, 731, "1.00", nullptr},
   };
   for (const Case& c : cases) {
-    const std::string job = NewJobId();
+    const std::string job = UniqueJobId();
     std::remove(dir_.File("calls").c_str());
     FilterRun run = Run({RatioPage(c.dark, c.extra_sum)}, job);
     EXPECT_EQ(run.status, 0) << run.log;
@@ -186,13 +171,13 @@ TEST_F(PicturePath, DarkShareChoosesThePath) {
     const std::string expected =
         c.mode ? "/tmp/kemb" + job + "_1 180 " + c.mode + "\n" : std::string();
     EXPECT_EQ(Calls(), expected) << c.ratio;
-    EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{}) << c.ratio;
+    EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{}) << c.ratio;
   }
 }
 
 TEST_F(PicturePath, BlankPageReportsNanAndPrintsFromTheSpool) {
   StandIn("write_image \"$1\"");
-  const std::string job = NewJobId();
+  const std::string job = UniqueJobId();
   FilterRun run = Run({RasterPage(PageHeader(16, 4))}, job);
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.log.find("ERROR:pic number:nan\n"), std::string::npos) << run.log;
@@ -215,7 +200,7 @@ TEST_F(PicturePath, HalftonerGetsBaseResolutionAndModeAndItsImageSizeIsUsed) {
             std::string::npos)
       << run.log;
   EXPECT_NE(run.log.find("ERROR: open /tmp/kemb42_3.pbm ok 0\n"), std::string::npos);
-  EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{});
+  EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{});
 }
 
 TEST_F(PicturePath, MisbehavingHalftonersEndTheJobCleanly) {
@@ -238,7 +223,7 @@ TEST_F(PicturePath, MisbehavingHalftonersEndTheJobCleanly) {
   };
   for (const Case& c : cases) {
     StandIn(c.body);
-    const std::string job = NewJobId();
+    const std::string job = UniqueJobId();
     RasterPage photo(PageHeader(16, 4));
     std::fill(photo.rgb.begin(), photo.rgb.end(), 200);
     FilterRun run = Run({photo}, job);
@@ -254,13 +239,13 @@ TEST_F(PicturePath, MisbehavingHalftonersEndTheJobCleanly) {
     const Bytes page(run.out.begin() + 9800, run.out.end());
     EXPECT_EQ(page.size(), 19u) << c.what;
     EXPECT_EQ(page.back(), 0x0C) << c.what;
-    EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{}) << c.what;
+    EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{}) << c.what;
   }
 }
 
 TEST_F(PicturePath, HalftonerOutputNeverReachesThePrinter) {
   StandIn("echo stray text; write_image \"$1\"");
-  const std::string job = NewJobId();
+  const std::string job = UniqueJobId();
   RasterPage photo(PageHeader(16, 4));
   std::fill(photo.rgb.begin(), photo.rgb.end(), 200);
   FilterRun run = Run({photo}, job);
@@ -305,7 +290,7 @@ TEST_F(PicturePath, PrintedPictureIsTheHalftonersImage) {
   ASSERT_EQ(std::string(image.begin(), image.begin() + image_head.size()), image_head);
 
   FilterCall call;
-  call.args = FilterArgs(NewJobId());
+  call.args = FilterArgs(UniqueJobId());
   call.ppd = WritePpd(dir_.File("p.ppd"), "(KEMB-WMZ)", "KEMB");
   call.input = {{RasterBytes({photo})}};
   call.env = {"PATH=" + std::string(KEMB_BIN_DIR) + ":/usr/bin:/bin"};
@@ -329,7 +314,7 @@ TEST_F(PicturePath, PrintedPictureIsTheHalftonersImage) {
 }
 
 TEST_F(PicturePath, MissingHalftonerIsReported) {
-  const std::string job = NewJobId();
+  const std::string job = UniqueJobId();
   RasterPage photo(PageHeader(16, 4));
   std::fill(photo.rgb.begin(), photo.rgb.end(), 200);
   FilterCall call;
@@ -340,7 +325,7 @@ TEST_F(PicturePath, MissingHalftonerIsReported) {
   FilterRun run = RunProgram(call);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.LogLines().back(), "ERROR: Unable to start kemb_ID: No such file or directory");
-  EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{});
+  EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -4,12 +4,12 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <glob.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "job/temp_file.h"
+#include "support/job_files.h"
 #include "support/raster_writer.h"
 #include "support/run_filter.h"
 
@@ -19,20 +19,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // A job ID of this test process's own, so parallel tests never share spool names.
-std::string NewJobId() {
-  static int serial = 0;
-  return std::to_string(getpid() % 1000000) + std::to_string(100 + ++serial);
-}
-
-std::vector<std::string> LeftInTmp(const std::string& job) {
-  glob_t found = {};
-  std::vector<std::string> names;
-  if (glob(("/tmp/kemb" + job + "_*").c_str(), 0, nullptr, &found) == 0) {
-    for (size_t i = 0; i < found.gl_pathc; ++i) names.emplace_back(found.gl_pathv[i]);
-  }
-  globfree(&found);
-  return names;
-}
 
 bool HasLine(const FilterRun& run, const std::string& line) {
   for (const std::string& l : run.LogLines()) {
@@ -57,7 +43,7 @@ class TextPath : public ::testing::Test {
 };
 
 TEST_F(TextPath, SpoolNamesCarryJobAndPageAndAreRemoved) {
-  const std::string job = NewJobId();
+  const std::string job = UniqueJobId();
   std::vector<RasterPage> pages(3, RasterPage(PageHeader(8, 4)));
   FilterRun run = Run(RasterBytes(pages), job);
   EXPECT_EQ(run.status, 0);
@@ -66,7 +52,7 @@ TEST_F(TextPath, SpoolNamesCarryJobAndPageAndAreRemoved) {
                                  ".ppm ok 0"))
         << "page " << page << "\n" << run.log;
   }
-  EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{});
+  EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{});
 }
 
 TEST_F(TextPath, SizeReportAndSpoolHeaderOfAnA4Page) {
@@ -86,7 +72,7 @@ TEST_F(TextPath, SizeReportAndSpoolHeaderOfAnA4Page) {
   };
   for (const Case& c : cases) {
     RasterPage page(PageHeader(c.width, c.height, c.xdpi, c.ydpi, "LQ", 842));
-    FilterRun run = Run(RasterBytes({page}, CUPS_RASTER_WRITE_COMPRESSED), NewJobId());
+    FilterRun run = Run(RasterBytes({page}, CUPS_RASTER_WRITE_COMPRESSED), UniqueJobId());
     EXPECT_EQ(run.status, 0) << c.report;
     EXPECT_TRUE(HasLine(run, c.report)) << run.log;
     // The header skipped on read-back is echoed as read.
@@ -97,7 +83,7 @@ TEST_F(TextPath, SizeReportAndSpoolHeaderOfAnA4Page) {
 
 TEST_F(TextPath, StaleFileOrLinkAtTheSpoolNameIsReplaced) {
   for (bool link : {false, true}) {
-    const std::string job = NewJobId();
+    const std::string job = UniqueJobId();
     const std::string spool = "/tmp/kemb" + job + "_1.ppm";
     const std::string victim = dir_.File("victim");
     WriteFile(victim, {'k', 'e', 'e', 'p'});
@@ -111,13 +97,13 @@ TEST_F(TextPath, StaleFileOrLinkAtTheSpoolNameIsReplaced) {
     FilterRun run = Run(RasterBytes({page}), job);
     EXPECT_EQ(run.status, 0) << (link ? "symlink" : "stale file") << "\n" << run.log;
     EXPECT_EQ(ReadFile(victim), (Bytes{'k', 'e', 'e', 'p'})) << "victim written through a link";
-    EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{});
+    EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{});
   }
 }
 
 TEST_F(TextPath, SpoolWriteFailureEndsTheJobAndRemovesTheFile) {
   // A file size limit makes the spool writes fail as a full disk would.
-  const std::string job = NewJobId();
+  const std::string job = UniqueJobId();
   RasterPage page(PageHeader(400, 40));
   FilterCall call;
   call.program = "/bin/sh";
@@ -130,11 +116,11 @@ TEST_F(TextPath, SpoolWriteFailureEndsTheJobAndRemovesTheFile) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.LogLines().back(),
             "ERROR: Unable to write spool file /tmp/kemb" + job + "_1.ppm: File too large");
-  EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{});
+  EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{});
 }
 
 TEST_F(TextPath, CancelWhileSpoolingEndsThePageAndTheJob) {
-  const std::string job = NewJobId();
+  const std::string job = UniqueJobId();
   RasterPage page(PageHeader(64, 2000));
   for (unsigned y = 0; y < 2000; ++y) page.SetDot(y % 64, y);
   const Bytes stream = RasterBytes({page, page});
@@ -149,7 +135,7 @@ TEST_F(TextPath, CancelWhileSpoolingEndsThePageAndTheJob) {
   EXPECT_EQ(run.status, 0) << run.log;
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), 0x0C), 1);
   EXPECT_EQ(run.log.find("PAGE: 2"), std::string::npos);
-  EXPECT_EQ(LeftInTmp(job), std::vector<std::string>{});
+  EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{});
   // Fewer rows were printed than the page has: far fewer bit images than its 2000 / 24 bands.
   size_t images = 0;
   for (size_t i = 0; i + 2 < run.out.size(); ++i) {
@@ -207,7 +193,7 @@ TEST_F(TextPath, PrintedPagesRenderAsTheirDots) {
       }
     }
     page.SetDot(c.width - 1, c.height - 1);  // the last column of the last row
-    FilterRun run = Run(RasterBytes({page}), NewJobId());
+    FilterRun run = Run(RasterBytes({page}), UniqueJobId());
     ASSERT_EQ(run.status, 0) << where << "\n" << run.log;
     WriteFile(dir_.File("page.prn"), run.out);
     FilterCall view;
