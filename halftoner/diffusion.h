@@ -1,5 +1,5 @@
 // ErrorDiffuser: Floyd-Steinberg error diffusion with serpentine scanning, one row at a time.
-//   ErrorDiffuser(columns)   holds two rows of error terms and nothing else
+//   ErrorDiffuser(columns)   holds the error received from the row above and a few row buffers
 //   DiffuseRow               one row of targets -> one packed dot row; error carried down
 //
 // Weights: 7/16 to the next column of the row, 3/16, 5/16 and 1/16 to the columns behind,
@@ -12,6 +12,10 @@
 // it. The error they receive from their neighbours they hand on unchanged, as paper
 // white does: dropping that too would make every run of tone between forced pixels start
 // afresh, and a light tint between close rules or letters would print no dots at all.
+//
+// Only the 7/16 carried along the row ties one column to the next. On processors with AVX2
+// the carry alone runs column by column, through a table that folds in the threshold, the
+// clamp and the weight, and everything else is done 8 columns at a time.
 #pragma once
 
 #include <cstddef>
@@ -31,11 +35,18 @@ class ErrorDiffuser {
   void DiffuseRow(std::span<const int32_t> targets, std::span<uint8_t> dots);
 
  private:
+  void DiffuseThroughShares(const int32_t* targets, size_t columns, uint8_t* dots);
+
   size_t columns_;
-  // Column x lives at index x + 1; the guard entries at both ends take the error that
-  // falls off the page.
-  std::vector<int32_t> this_row_;
-  std::vector<int32_t> next_row_;
+  // Column x lives at index x + 1 of each error buffer; entry 0 and the entries past the row
+  // stay 0 between rows.
+  std::vector<int32_t> received_;  // error from the row above, as the row uses it
+  // Plain loop: the error the next row receives. AVX2 kernel: the 7/16 each column got from
+  // the one before it.
+  std::vector<int32_t> carried_;
+  // AVX2 kernel: the shares of each column's error that the next row receives, 3/16 to the
+  // column behind, 5/16 to the one under, the rest (about 1/16) to the one ahead.
+  std::vector<int32_t> behind_below_, under_, ahead_below_;
   bool leftward_ = false;
 };
 

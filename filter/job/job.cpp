@@ -45,6 +45,9 @@ bool IsValidJobId(const char* id) {
 
 int RunJob(const Job& job) {
   PrintState state;
+  for (ByteBuffer* buffer : {&state.Planes[0], &state.CompBuffer, &state.BandBlock}) {
+    buffer->SetAllocator(job.allocator);
+  }
   ByteSink& out = *job.out;
   if (Status s = Setup(state, out); !s.ok()) return Fail(job, s);
 

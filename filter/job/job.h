@@ -11,6 +11,7 @@
 #include <cups/raster.h>
 
 #include "job/cups_compat.h"
+#include "printer/byte_buffer.h"
 #include "printer/byte_sink.h"
 #include "printer/status.h"
 
@@ -21,10 +22,11 @@ namespace kemb {
 using HalftoneRunner = std::function<Status(const std::string& base, unsigned xres, int mode)>;
 
 struct Job {
-  std::string id;                  // decimal job ID, used in the temporary file names
-  std::string spool_dir = "/tmp";  // where the page spool and the halftoner's image live
+  std::string id;                     // decimal job ID, used in the temporary file names
+  std::string spool_dir = "/tmp";     // where the page spool and the halftoner's image live
   std::string halftoner = "kemb_ID";  // found on PATH
-  HalftoneRunner halftone;              // empty: run `halftoner`
+  HalftoneRunner halftone;            // empty: run `halftoner`
+  Allocator* allocator = nullptr;     // the page buffers' blocks; nullptr: the heap
   cups_raster_t* raster = nullptr;
   ppd_file_t* ppd = nullptr;
   ByteSink* out = nullptr;

@@ -35,15 +35,18 @@ Status PagePipeline::PrintPage(PrintState& state, cups_page_header2_t& header, i
   }();
 
   Source source{ppm.path(), PpmHeader(header).size(), false};
+  bool rows_left = true;
   if (status.ok()) {
     const double ratio = ink.Ratio();
     std::fprintf(log, "ERROR:pic number:%s\n", RatioText(ratio).c_str());
     if (const int mode = ChooseHalftone(ratio); mode != 0) {
       pbm.Arm();
       status = Halftone(header, base, mode, pbm.path(), &source);
+      // Cancelled before its image was read: the page prints no more rows.
+      rows_left = source.picture;
     }
   }
-  if (status.ok()) status = ReadBack(state, header, source);
+  if (status.ok() && rows_left) status = ReadBack(state, header, source);
 
   // A failed page still ends with a form feed, so the printer is left at a page boundary.
   Status ended = EndPage(state, *job_.out, log, header);
@@ -68,12 +71,16 @@ Status PagePipeline::Halftone(cups_page_header2_t& header, const std::string& ba
   ::unlink(pbm_path.c_str());
   job_.out->Flush();
   if (Status s = SinkStatus(*job_.out); !s.ok()) return s;
+  // A cancelled page needs no image: no row of it is printed any more. The halftoner stops on
+  // a cancel too, so the check after it counts as well.
+  if (Canceled) return Status::Ok();
   const unsigned xres = header.HWResolution[0];
   if (Status s = job_.halftone ? job_.halftone(base, xres, mode)
-                               : RunHalftoner(job_.halftoner, base, xres, mode, fileno(job_.log));
+                               : RunHalftoner(job_.halftoner, base, xres, mode, job_.log);
       !s.ok()) {
     return s;
   }
+  if (Canceled) return Status::Ok();
 
   errno = 0;
   UniqueFd image_file(OpenForRead(pbm_path));
@@ -82,8 +89,8 @@ Status PagePipeline::Halftone(cups_page_header2_t& header, const std::string& ba
   }
   // No row may be wider than the buffers set up for the raster page.
   ImageHeader image;
-  if (Status s = ReadImageHeader(image_file.get(), pbm_path, header.cupsWidth, header.cupsHeight,
-                                 &image);
+  if (Status s =
+          ReadImageHeader(image_file.get(), pbm_path, header.cupsWidth, header.cupsHeight, &image);
       !s.ok()) {
     return s;
   }
@@ -149,8 +156,7 @@ Status PagePipeline::ReadBack(PrintState& state, cups_page_header2_t& header,
   return ReadTextRows(state, header, file.get(), reduce);
 }
 
-Status PagePipeline::ReadPictureRows(PrintState& state, const cups_page_header2_t& header,
-                                     int fd) {
+Status PagePipeline::ReadPictureRows(PrintState& state, const cups_page_header2_t& header, int fd) {
   uint8_t* row = state.Planes[0].data();
   for (unsigned y = 0; y < header.cupsHeight && !Canceled; ++y) {
     // Dot rows already: a row cut short is completed without dots.

@@ -20,10 +20,11 @@ namespace kemb {
 
 class PagePipeline {
  public:
-  explicit PagePipeline(const Job& job) : job_(job) {}
+  explicit PagePipeline(const Job& job) : job_(job) { plane360_.SetAllocator(job.allocator); }
 
   // Called after StartPage; ends the page. A failure has ended the page (form feed) and removed
-  // its files; the job must stop.
+  // its files; the job must stop. A cancel stops the row loops and the halftoner; the page
+  // still ends.
   Status PrintPage(PrintState& state, cups_page_header2_t& header, int page);
 
  private:

@@ -1,13 +1,19 @@
 // Counting ink, choosing the path, running the halftoner and checking what it wrote.
+//   RunHalftoner      spawn, wait while watching for a cancel, its output folded into the log
 #include "job/picture.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <ctime>
 
+#include "job/cancel.h"
 #include "job/temp_file.h"
 
 extern char** environ;
@@ -26,37 +32,137 @@ std::string RatioText(double ratio) {
   return text;
 }
 
+namespace {
+
+constexpr int kPollMs = 20;                // how often a cancel is looked for while it runs
+constexpr int64_t kStopGraceMs = 1000;     // from SIGTERM to SIGKILL for a halftoner that stays
+constexpr size_t kMaxOutputBytes = 16384;  // of its chatter kept for the log; the rest is read
+
+int64_t NowMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
+void ReadOutput(pollfd& pipe, std::string* output) {
+  char chunk[4096];
+  const ssize_t n = ::read(pipe.fd, chunk, sizeof chunk);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n <= 0) {
+    pipe.fd = -1;  // at its end: poll only sleeps from now on
+    return;
+  }
+  const size_t room = kMaxOutputBytes - std::min(output->size(), kMaxOutputBytes);
+  output->append(chunk, std::min(static_cast<size_t>(n), room));
+}
+
+// Waits for the halftoner, reading what it writes. On a cancel its process group gets SIGTERM,
+// then SIGKILL after the grace period. Returns the wait status, or -1 when it cannot be waited
+// for.
+int WaitForHalftoner(pid_t pid, int output_fd, std::string* output, bool* stopped) {
+  pollfd pipe = {output_fd, POLLIN, 0};
+  int64_t stop_at = 0;
+  bool killed = false;
+  for (;;) {
+    siginfo_t info = {};
+    // WNOWAIT leaves it a zombie, so its process group ID cannot go to another process before
+    // the group is signalled below.
+    if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+      if (errno != EINTR) return -1;
+    } else if (info.si_pid == pid) {
+      break;
+    }
+    if (Canceled && !*stopped) {
+      ::kill(-pid, SIGTERM);
+      *stopped = true;
+      stop_at = NowMs();
+    } else if (*stopped && !killed && NowMs() - stop_at >= kStopGraceMs) {
+      ::kill(-pid, SIGKILL);
+      killed = true;
+    }
+    if (::poll(&pipe, 1, kPollMs) > 0) ReadOutput(pipe, output);
+  }
+  // Nothing it started may outlive it.
+  ::kill(-pid, SIGKILL);
+  int wait_status = 0;
+  while (waitpid(pid, &wait_status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  fcntl(output_fd, F_SETFL, O_NONBLOCK);
+  while (pipe.fd >= 0) ReadOutput(pipe, output);
+  return wait_status;
+}
+
+// Its lines go to the log, except the ERROR lines of a halftoner that failed or was stopped:
+// the last of those becomes part of the job's one error line.
+std::string ForwardOutput(const std::string& output, bool failed, FILE* log) {
+  std::string cause;
+  for (size_t at = 0; at < output.size();) {
+    const size_t end = std::min(output.find('\n', at), output.size());
+    const std::string line = output.substr(at, end - at);
+    at = end + 1;
+    if (failed && line.rfind("ERROR:", 0) == 0) {
+      const size_t text = line.find_first_not_of(' ', 6);
+      cause = text == std::string::npos ? std::string() : line.substr(text);
+    } else {
+      std::fprintf(log, "%s\n", line.c_str());
+    }
+  }
+  return cause.empty() ? std::string() : " (" + cause + ")";
+}
+
+}  // namespace
+
 Status RunHalftoner(const std::string& program, const std::string& base, unsigned xres, int mode,
-                    int log_fd) {
+                    FILE* log) {
   std::string xres_text = std::to_string(xres), mode_text = std::to_string(mode);
   std::string program_arg = program, base_arg = base;
-  char* argv[] = {program_arg.data(), base_arg.data(), xres_text.data(), mode_text.data(),
-                  nullptr};
+  char* argv[] = {program_arg.data(), base_arg.data(), xres_text.data(), mode_text.data(), nullptr};
+  auto cannot_start = [&program](int error) {
+    return Status::Fail("Unable to start " + program + ": " + std::strerror(error));
+  };
 
-  // Its standard output is the job log, never the printer; it has no business with our input.
+  // Its output goes through us to the log, never to the printer; it has no business with our
+  // input.
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return cannot_start(errno);
+  UniqueFd output(pipe_fds[0]), output_end(pipe_fds[1]);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, log_fd, 1);
+  posix_spawn_file_actions_adddup2(&actions, output_end.get(), 1);
+  posix_spawn_file_actions_adddup2(&actions, output_end.get(), 2);
+  // Its own process group, so that a cancel stops whatever it started as well; signals as a
+  // fresh program has them.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  const int error = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv, environ);
+  const int error = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) {
-    return Status::Fail("Unable to start " + program + ": " + std::strerror(error));
-  }
+  output_end.Close();
+  if (error != 0) return cannot_start(error);
 
-  int wait_status = 0;
-  while (waitpid(pid, &wait_status, 0) < 0) {
-    if (errno != EINTR) return Status::Fail("Unable to wait for " + program);
-  }
+  std::string text;
+  bool stopped = false;
+  const int wait_status = WaitForHalftoner(pid, output.get(), &text, &stopped);
+  if (wait_status < 0) return Status::Fail("Unable to wait for " + program);
+  const bool succeeded = WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0;
+  const std::string cause = ForwardOutput(text, stopped || !succeeded, log);
+  // Stopped by the cancel: the page ends without its image, and that is no error.
+  if (stopped || succeeded) return Status::Ok();
   if (WIFSIGNALED(wait_status)) {
-    return Status::Fail(program + " ended by signal " + std::to_string(WTERMSIG(wait_status)));
+    return Status::Fail(program + " ended by signal " + std::to_string(WTERMSIG(wait_status)) +
+                        cause);
   }
-  if (WEXITSTATUS(wait_status) != 0) {
-    return Status::Fail(program + " failed with exit status " +
-                        std::to_string(WEXITSTATUS(wait_status)));
-  }
-  return Status::Ok();
+  return Status::Fail(program + " failed with exit status " +
+                      std::to_string(WEXITSTATUS(wait_status)) + cause);
 }
 
 namespace {
@@ -88,7 +194,8 @@ Status ReadImageHeader(int fd, const std::string& path, unsigned max_width, unsi
   // The size line and its newline lie within the next 18 bytes; the rows start right after.
   char line[18];
   const ssize_t got = ReadFull(fd, reinterpret_cast<uint8_t*>(line), sizeof line);
-  const char* end = got > 0 ? static_cast<const char*>(std::memchr(line, '\n', size_t(got))) : nullptr;
+  const char* end =
+      got > 0 ? static_cast<const char*>(std::memchr(line, '\n', size_t(got))) : nullptr;
   if (end == nullptr) return bad("no size line within 18 bytes");
   image->head_len = 3 + static_cast<size_t>(end - line) + 1;
 
@@ -102,8 +209,7 @@ Status ReadImageHeader(int fd, const std::string& path, unsigned max_width, unsi
     return bad("width " + std::to_string(width) + " outside 1 to " + std::to_string(max_width));
   }
   if (height < 1 || height > max_height) {
-    return bad("height " + std::to_string(height) + " outside 1 to " +
-               std::to_string(max_height));
+    return bad("height " + std::to_string(height) + " outside 1 to " + std::to_string(max_height));
   }
   image->width = width;
   image->height = height;

@@ -1,12 +1,14 @@
 // The picture test and the hand-off to the halftoner:
 //   ChooseHalftone    the page's dark share: text (0), or halftoner mode 2 or 3
 //   RatioText         the share as the job log shows it ("nan" for a page without ink)
-//   RunHalftoner      kemb_ID base xres mode, without a shell, its output kept off the printer
+//   RunHalftoner      kemb_ID base xres mode, without a shell, its output kept off the printer,
+//                     stopped by a cancel
 //   ReadImageHeader   the halftoner's PBM header, checked against the page before any row
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "convert/ink_count.h"
@@ -18,10 +20,12 @@ namespace kemb {
 int ChooseHalftone(double ratio);
 std::string RatioText(double ratio);
 
-// Starts `program` (looked up on PATH) with base, xres and mode, its standard output sent to
-// `log_fd`, and waits for it.
+// Starts `program` (looked up on PATH) with base, xres and mode and waits for it. What it
+// writes goes to `log`, the ERROR line of a failed halftoner into the returned failure. A
+// cancel stops it and its process group (SIGTERM, SIGKILL a second later) and returns Ok:
+// the caller finds Canceled set and no image.
 Status RunHalftoner(const std::string& program, const std::string& base, unsigned xres, int mode,
-                    int log_fd);
+                    FILE* log);
 
 struct ImageHeader {
   unsigned width = 0, height = 0;

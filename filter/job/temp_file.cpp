@@ -1,9 +1,10 @@
 // Creating, reading and writing the page's temporary files safely in a shared folder.
 #include "job/temp_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 
 namespace kemb {
 
@@ -15,7 +16,16 @@ int CreateNew(const std::string& path) {
 }
 
 int OpenForRead(const std::string& path) {
-  return ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO at the name must not hold the job up until someone writes to it.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (!fd.valid() || fstat(fd.get(), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return -1;
+  }
+  if (fcntl(fd.get(), F_SETFL, 0) != 0) return -1;
+  return fd.Release();
 }
 
 ssize_t ReadFull(int fd, uint8_t* data, size_t size) {

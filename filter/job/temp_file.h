@@ -2,15 +2,16 @@
 //   UniqueFd      a descriptor closed when it goes out of scope
 //   TempFile      a path removed when it goes out of scope, unless removed explicitly first
 //   CreateNew     creates a private file where nothing may stand (no stale file, no link)
-//   OpenForRead   opens a file for reading, refusing links
+//   OpenForRead   opens a regular file for reading, refusing links, FIFOs and devices
 //   ReadFull, WriteFull  whole-buffer I/O over interrupted and partial transfers
 #pragma once
 
+#include <sys/types.h>
+#include <unistd.h>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
-#include <unistd.h>
 
 namespace kemb {
 
@@ -32,6 +33,12 @@ class UniqueFd {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
   }
+  // Hands the descriptor over to the caller.
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
 
  private:
   int fd_;
@@ -41,7 +48,7 @@ class TempFile {
  public:
   explicit TempFile(std::string path) : path_(std::move(path)) {}
   ~TempFile() {
-    if (armed_) ::unlink(path_.c_str());
+    if (armed_) Remove();
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
@@ -50,10 +57,12 @@ class TempFile {
   bool armed() const { return armed_; }
   // Guard the path from now on: it is ours and goes when we do.
   void Arm() { armed_ = true; }
-  // Remove now; returns unlink's result, errno set on failure.
+  // Remove now; returns unlink's result, errno set on failure. An empty folder at the name
+  // (a halftoner's mistake) goes too.
   int Remove() {
     armed_ = false;
-    return ::unlink(path_.c_str());
+    const int result = ::unlink(path_.c_str());
+    return result != 0 && errno == EISDIR ? ::rmdir(path_.c_str()) : result;
   }
 
  private:

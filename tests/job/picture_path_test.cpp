@@ -203,46 +203,6 @@ TEST_F(PicturePath, HalftonerGetsBaseResolutionAndModeAndItsImageSizeIsUsed) {
   EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{});
 }
 
-TEST_F(PicturePath, MisbehavingHalftonersEndTheJobCleanly) {
-  struct Case {
-    const char* what;
-    std::string body;
-    std::string error;  // the last log line, with JOB for the job's base name
-  };
-  const Case cases[] = {
-      {"writes no image", "exit 0", "ERROR: open JOB.pbm error:2"},
-      {"exits non-zero", "write_image \"$1\"; exit 3", "ERROR: kemb_ID failed with exit status 3"},
-      {"crashes", "kill -SEGV $$", "ERROR: kemb_ID ended by signal 11"},
-      {"no newline in the size line", "printf 'P4\\n%s %s' \"$w\" \"$h\" > \"$1.pbm\"",
-       "ERROR: Bad halftoner image JOB.pbm: no size line within 18 bytes"},
-      {"too wide", "w=$((w + 1)); write_image \"$1\"",
-       "ERROR: Bad halftoner image JOB.pbm: width 17 outside 1 to 16"},
-      {"wrong magic", "write_image \"$1\"; sed -i '1s/P4/P5/' \"$1.pbm\"",
-       "ERROR: Bad halftoner image JOB.pbm: not a raw PBM (P4)"},
-      {"writes a link", "ln -s /etc/passwd \"$1.pbm\"", "ERROR: open JOB.pbm error:40"},
-  };
-  for (const Case& c : cases) {
-    StandIn(c.body);
-    const std::string job = UniqueJobId();
-    RasterPage photo(PageHeader(16, 4));
-    std::fill(photo.rgb.begin(), photo.rgb.end(), 200);
-    FilterRun run = Run({photo}, job);
-    EXPECT_EQ(run.status, 1) << c.what;
-    std::string error = c.error;
-    if (size_t at = error.find("JOB"); at != std::string::npos) {
-      error.replace(at, 3, "/tmp/kemb" + job + "_1");
-    }
-    ASSERT_FALSE(run.LogLines().empty()) << c.what;
-    EXPECT_EQ(run.LogLines().back(), error) << c.what;
-    // Nothing of the page but its set-up and the closing form feed.
-    ASSERT_GT(run.out.size(), 9800u) << c.what;
-    const Bytes page(run.out.begin() + 9800, run.out.end());
-    EXPECT_EQ(page.size(), 19u) << c.what;
-    EXPECT_EQ(page.back(), 0x0C) << c.what;
-    EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{}) << c.what;
-  }
-}
-
 TEST_F(PicturePath, HalftonerOutputNeverReachesThePrinter) {
   StandIn("echo stray text; write_image \"$1\"");
   const std::string job = UniqueJobId();
@@ -311,21 +271,6 @@ TEST_F(PicturePath, PrintedPictureIsTheHalftonersImage) {
   }
   EXPECT_EQ(page.CountDots(), dots);
   EXPECT_GT(dots, 1000u);
-}
-
-TEST_F(PicturePath, MissingHalftonerIsReported) {
-  const std::string job = UniqueJobId();
-  RasterPage photo(PageHeader(16, 4));
-  std::fill(photo.rgb.begin(), photo.rgb.end(), 200);
-  FilterCall call;
-  call.args = FilterArgs(job);
-  call.ppd = WritePpd(dir_.File("p.ppd"), "(KEMB-WMZ)", "KEMB");
-  call.input = {{RasterBytes({photo})}};
-  call.env = {"PATH=" + dir_.path()};
-  FilterRun run = RunProgram(call);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.LogLines().back(), "ERROR: Unable to start kemb_ID: No such file or directory");
-  EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{});
 }
 
 }  // namespace

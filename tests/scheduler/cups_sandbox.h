@@ -1,0 +1,65 @@
+// A private CUPS scheduler in a temporary folder, for printing real jobs through our filter.
+//   Sandbox          the folder: configuration, spool, logs, a server-bin mirror holding our
+//                    filter and halftoner; removed with everything in it when the object goes
+//   Start, Stop      Debian's cupsd on that configuration, reachable only through the folder's
+//                    own socket
+//   Client           an lp/lpadmin command aimed at that socket and at nothing else
+//   JobStates        job id to IPP job state, as the scheduler reports them
+//   ErrorLog         the scheduler's error_log (LogLevel debug, never rotated)
+//
+// Setup problems throw std::runtime_error with what went wrong and the scheduler's own words.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scheduler/process.h"
+
+namespace kemb::scheduler_test {
+
+struct SandboxPrograms {
+  std::string cupsd;                     // the scheduler binary
+  std::string system_server_bin;         // `cups-config --serverbin`: backends, filters
+  std::string data_dir;                  // `cups-config --datadir`: MIME types, banners
+  std::vector<std::string> our_filters;  // copied into server-bin/filter
+};
+
+class Sandbox {
+ public:
+  explicit Sandbox(const SandboxPrograms& programs);
+  ~Sandbox();
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  const std::string& root() const { return root_; }
+  std::string Path(const std::string& name) const { return root_ + "/" + name; }
+  std::string Socket() const { return Path("cups.sock"); }
+
+  // Job ids count up from first_job_id, so the filter's /tmp/kemb<job>_<page> files cannot
+  // meet those of other tests that run filters with small ids at the same time.
+  void Start(int first_job_id);
+  // Ends the scheduler; false when it had to be killed.
+  bool Stop();
+
+  Command Client(std::vector<std::string> argv, int timeout_seconds = 60) const;
+  std::map<int, int> JobStates() const;
+  std::string ErrorLog() const;
+  // Last lines of the error log and the scheduler's own output, for failure messages.
+  std::string Diagnostics(size_t lines = 40) const;
+
+ private:
+  void MirrorServerBin();
+  void WriteConfiguration();
+  std::string UnconfinedScheduler();
+
+  SandboxPrograms programs_;
+  std::string root_;
+  std::unique_ptr<Daemon> cupsd_;
+};
+
+// Text of a file; empty when it cannot be read.
+std::string ReadText(const std::string& path);
+
+}  // namespace kemb::scheduler_test
