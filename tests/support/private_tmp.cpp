@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,8 +32,22 @@ bool PutFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 int MountPrivateTmp(size_t size) {
   if (unshare(CLONE_NEWNS) != 0) return errno;
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return errno;
+  // A build inside /tmp would vanish under the new tmpfs: keep its programs reachable there.
+  const std::string bin_dir = KEMB_BIN_DIR;
+  const int bin = bin_dir.rfind("/tmp/", 0) == 0
+                      ? ::open(bin_dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)
+                      : -1;
   const std::string options = "size=" + std::to_string(size) + ",mode=1777";
   if (mount("tmpfs", "/tmp", "tmpfs", 0, options.c_str()) != 0) return errno;
+  if (bin >= 0) {
+    for (size_t slash = 5; slash != std::string::npos; slash = bin_dir.find('/', slash + 1)) {
+      ::mkdir(bin_dir.substr(0, slash).c_str(), 0755);
+    }
+    ::mkdir(bin_dir.c_str(), 0755);
+    const std::string source = "/proc/self/fd/" + std::to_string(bin);
+    if (mount(source.c_str(), bin_dir.c_str(), nullptr, MS_BIND, nullptr) != 0) return errno;
+    ::close(bin);
+  }
   return 0;
 }
 
@@ -69,7 +84,9 @@ int MountPrivateTmp(size_t size) {
   if (DIR* dir = opendir("/tmp")) {
     while (dirent* entry = readdir(dir)) {
       const std::string path = std::string("/tmp/") + entry->d_name;
-      bool planted = path == "/tmp/ballast" || path == "/tmp/." || path == "/tmp/..";
+      const std::string bin_dir = KEMB_BIN_DIR;
+      bool planted = path == "/tmp/ballast" || path == "/tmp/." || path == "/tmp/.." ||
+                     bin_dir.rfind(path + "/", 0) == 0;  // the way to a build inside /tmp
       for (const auto& file : tmp.files) planted = planted || file.first == path;
       if (!planted) WriteAll(report, "left " + path + "\n");
     }
