@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/job_files.h"
 #include "support/raster_writer.h"
 #include "support/run_filter.h"
 
@@ -28,7 +29,7 @@ class FilterProcess : public ::testing::Test {
                   const std::string& nickname = "KEMB LQ-24") {
     return WritePpd(dir_.File("printer.ppd"), product, maker, nickname);
   }
-  FilterRun Run(const Bytes& raster, const std::string& ppd, const std::string& job = "7") {
+  FilterRun Run(const Bytes& raster, const std::string& ppd, const std::string& job = UniqueJobId()) {
     FilterCall call;
     call.args = FilterArgs(job);
     call.ppd = ppd;
@@ -53,7 +54,7 @@ TEST_F(FilterProcess, WrongArgumentCountsSayNothing) {
 
 TEST_F(FilterProcess, UnreadableInputFileSaysNothing) {
   FilterCall call;
-  call.args = FilterArgs("7", dir_.File("missing.ras"));
+  call.args = FilterArgs(UniqueJobId(), dir_.File("missing.ras"));
   call.ppd = Ppd();
   FilterRun run = RunProgram(call);
   EXPECT_EQ(run.status, 1);
@@ -64,7 +65,7 @@ TEST_F(FilterProcess, UnreadableInputFileSaysNothing) {
 TEST_F(FilterProcess, MissingPpdIsReportedWithItsParseError) {
   for (const char* path : {"", "/nonexistent/printer.ppd"}) {
     FilterCall call;
-    call.args = FilterArgs("7");
+    call.args = FilterArgs(UniqueJobId());
     if (*path) call.ppd = path;
     call.env = {"LANG=C", "LC_ALL=C"};
     FilterRun run = RunProgram(call);
@@ -125,7 +126,7 @@ TEST_F(FilterProcess, InputFileArgumentIsRead) {
   RasterPage page(PageHeader(16, 8));
   WriteFile(dir_.File("job.ras"), RasterBytes({page}));
   FilterCall call;
-  call.args = FilterArgs("7", dir_.File("job.ras"));
+  call.args = FilterArgs(UniqueJobId(), dir_.File("job.ras"));
   call.ppd = Ppd();
   FilterRun run = RunProgram(call);
   EXPECT_EQ(run.status, 0) << run.log;
@@ -230,7 +231,7 @@ TEST_F(FilterProcess, SigtermBetweenPagesStopsBeforeTheNextPage) {
   ASSERT_TRUE(std::equal(one.begin(), one.end(), both.begin()));
 
   FilterCall call;
-  call.args = FilterArgs("7");
+  call.args = FilterArgs(UniqueJobId());
   call.ppd = Ppd();
   // The first page is printed and its spool removed before the signal; then page 2 arrives.
   call.input = {{one}, {Bytes(both.begin() + one.size(), both.end()), "Shingling0", SIGTERM}};
@@ -303,7 +304,7 @@ TEST_F(FilterProcess, EmptyOutputTypeAbandonsTheJob) {
 
 TEST_F(FilterProcess, FailedPrinterWriteIsReported) {
   FilterCall call;
-  call.args = FilterArgs("7");
+  call.args = FilterArgs(UniqueJobId());
   call.ppd = Ppd();
   call.input = {{RasterBytes({RasterPage(PageHeader(10, 4))})}};
   call.stdout_path = "/dev/full";
