@@ -18,6 +18,8 @@
 
 #include <cups/raster.h>
 
+#include "job/temp_file.h"
+
 #include "page_content.h"
 
 namespace {
@@ -66,17 +68,6 @@ cups_page_header2_t Header(const PageGeometry& page) {
   return h;
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,10 +111,10 @@ int main(int argc, char** argv) {
   if (ppm) {
     const std::string head =
         "P6\n" + std::to_string(geometry.width) + " " + std::to_string(geometry.height) + "\n255\n";
-    bool ok = WriteAll(fd, reinterpret_cast<const uint8_t*>(head.data()), head.size());
+    bool ok = kemb::WriteFull(fd, reinterpret_cast<const uint8_t*>(head.data()), head.size());
     for (unsigned y = 0; ok && y < geometry.height; ++y) {
       page_content.Row(1, y, row.data());
-      ok = WriteAll(fd, row.data(), row.size());
+      ok = kemb::WriteFull(fd, row.data(), row.size());
     }
     if (!ok || (fd != STDOUT_FILENO && ::close(fd) != 0)) return Fail("write failed");
     return 0;

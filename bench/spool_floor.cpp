@@ -10,19 +10,9 @@
 #include <vector>
 
 #include "floor_pages.h"
+#include "job/temp_file.h"
 
 namespace {
-
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 ssize_t ReadAll(int fd, uint8_t* data, size_t size) {
   size_t done = 0;
@@ -51,13 +41,13 @@ class Spool final : public kembbench::PageVisitor {
             std::to_string(header.cupsHeight) + "\n255\n";
     rows_ = 0;
     row_.assign(header.cupsBytesPerLine, 0);
-    return WriteAll(fd_, reinterpret_cast<const uint8_t*>(head_.data()), head_.size()) ||
+    return kemb::WriteFull(fd_, reinterpret_cast<const uint8_t*>(head_.data()), head_.size()) ||
            Fail("cannot write " + path_);
   }
 
   bool Row(const uint8_t* row, size_t size) override {
     ++rows_;
-    return WriteAll(fd_, row, size) || Fail("cannot write " + path_);
+    return kemb::WriteFull(fd_, row, size) || Fail("cannot write " + path_);
   }
 
   bool EndPage() override {
