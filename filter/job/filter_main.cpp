@@ -6,7 +6,7 @@
 
 #include "job/cups_compat.h"
 #include "job/job.h"
-#include "job/temp_file.h"
+#include "engine/temp_file.h"
 
 namespace kemb {
 

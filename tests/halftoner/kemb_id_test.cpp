@@ -19,7 +19,7 @@
 #include "test_page.h"
 #include "tone_curve.h"
 
-namespace kemb::test {
+namespace kemb::halftone::test {
 namespace {
 
 // The checks every run shares: nothing on stdout, and on success the image and the input
@@ -67,8 +67,8 @@ TEST(KembId, FlatGreysFollowTheToneCurve) {
         const DotImage image = Halftone(RgbPage(kSide, kSide, Grey(grey)), xres, mode, where);
         const double share = image.DotShare({0, 0, kSide, kSide});
         double expected = static_cast<double>(curve.Density(grey)) / kFullDot;
-        if (mode == 3 && 3 * grey <= kDarkSum) expected = 1.0;
-        if (mode == 3 && 3 * grey > kPaperSum) expected = 0.0;
+        if (mode == 3 && 3 * grey <= pixel::kDarkSum) expected = 1.0;
+        if (mode == 3 && 3 * grey > pixel::kInkedSum) expected = 0.0;
         if (expected == 0.0 || expected == 1.0) {
           EXPECT_EQ(share, expected) << where;
         } else {
@@ -101,10 +101,10 @@ TEST(KembId, MixedModeKeepsGlyphEdgesExact) {
     for (size_t y = 0; y < page.height(); ++y) {
       for (size_t x = 0; x < page.width(); ++x) {
         const int sum = page.At(x, y).sum();
-        if (sum <= kDarkSum) {
+        if (sum <= pixel::kDarkSum) {
           ++dark;
           ASSERT_TRUE(image.Dot(x, y)) << where << ": dark pixel " << x << "," << y << " blank";
-        } else if (sum > kPaperSum) {
+        } else if (sum > pixel::kInkedSum) {
           ++paper;
           ASSERT_FALSE(image.Dot(x, y)) << where << ": paper pixel " << x << "," << y << " inked";
         }
@@ -293,4 +293,4 @@ TEST(KembId, CancelledJobLeavesNoTemporaryFile) {
 }
 
 }  // namespace
-}  // namespace kemb::test
+}  // namespace kemb::halftone::test

@@ -12,7 +12,7 @@
 #include "scratch_dir.h"
 #include "test_page.h"
 
-namespace kemb {
+namespace kemb::halftone {
 namespace {
 
 using test::ScratchDir;
@@ -94,4 +94,4 @@ TEST(PbmWriter, ReportsAFolderThatCannotTakeTheImage) {
 }
 
 }  // namespace
-}  // namespace kemb
+}  // namespace kemb::halftone

@@ -10,7 +10,7 @@
 #include "scratch_dir.h"
 #include "test_page.h"
 
-namespace kemb {
+namespace kemb::halftone {
 namespace {
 
 using test::ScratchDir;
@@ -124,4 +124,4 @@ TEST(PpmReader, ReportsFilesThatCannotBeRead) {
 }
 
 }  // namespace
-}  // namespace kemb
+}  // namespace kemb::halftone

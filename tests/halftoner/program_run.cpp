@@ -12,7 +12,7 @@
 
 #include <cerrno>
 
-namespace kemb::test {
+namespace kemb::halftone::test {
 
 std::string ProgramPath() {
   return std::string(KEMB_BIN_DIR) + "/kemb_ID";
@@ -113,4 +113,4 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-}  // namespace kemb::test
+}  // namespace kemb::halftone::test

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace kemb::test {
+namespace kemb::halftone::test {
 
 std::string ProgramPath();
 
@@ -39,4 +39,4 @@ Outcome RunProgram(const std::vector<std::string>& args,
 
 std::vector<std::string> Lines(const std::string& text);
 
-}  // namespace kemb::test
+}  // namespace kemb::halftone::test

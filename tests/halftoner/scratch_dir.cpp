@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace kemb::test {
+namespace kemb::halftone::test {
 
 ScratchDir::ScratchDir() {
   std::string pattern = (std::filesystem::path(testing::TempDir()) / "kemb_ht_XXXXXX").string();
@@ -31,4 +31,4 @@ std::vector<std::string> ScratchDir::Names() const {
   return names;
 }
 
-}  // namespace kemb::test
+}  // namespace kemb::halftone::test

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace kemb::test {
+namespace kemb::halftone::test {
 
 class ScratchDir {
  public:
@@ -24,4 +24,4 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
-}  // namespace kemb::test
+}  // namespace kemb::halftone::test

@@ -1,0 +1,273 @@
+// The page engine: spool, path decision, read-back into bands, page end, clean-up.
+//   StartJob / EndJob        the printer's wake-up and reset
+//   StartPage / AddRow       page set-up, then raster rows to <spool>/kemb<job>_<page>.ppm,
+//                            counting inked and dark pixels
+//   FinishPage               text or picture (the picture path hands the spool to the
+//                            halftoner), rows read back into OutputLine, EndPage, files removed
+//   ReadTextRows             thresholding; a 360 x 360 page printed at 180 x 180, each dot
+//                            standing for 2 x 2 pixels
+//   ReadPictureRows          the halftoner's dot rows as they are
+#include "engine/page_engine.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "convert/threshold.h"
+#include "engine/picture.h"
+#include "printer/printer.h"
+
+namespace kemb {
+namespace {
+
+constexpr uint8_t kWhite = 0xFF;  // paper in an RGB row
+
+std::string SystemError(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+PageEngine::PageEngine(const JobSettings& settings) : settings_(settings) {
+  for (ByteBuffer* buffer :
+       {&state_.Planes[0], &state_.CompBuffer, &state_.BandBlock, &plane360_}) {
+    buffer->SetAllocator(settings_.allocator);
+  }
+}
+
+// An engine dropped mid-page leaves no file behind; the page's bytes are the front end's
+// business.
+PageEngine::~PageEngine() = default;
+
+Status PageEngine::StartJob() { return Setup(state_, *settings_.out); }
+
+Status PageEngine::EndJob() { return Shutdown(state_, *settings_.out); }
+
+std::span<uint8_t> PageEngine::RowBuffer() {
+  return page_open_ ? state_.Planes[0].span() : std::span<uint8_t>();
+}
+
+std::string PageEngine::PpmHeader(const PageDescription& page) {
+  return "P6\n" + std::to_string(page.bytes_per_line / 3) + " " + std::to_string(page.height) +
+         "\n255\n";
+}
+
+Status PageEngine::StartPage(const PageDescription& page) {
+  if (page_open_) return Status::Fail("A page is already in progress");
+  ++page_number_;
+  if (Status s = kemb::StartPage(state_, *settings_.out, page); !s.ok()) return s;
+  page_open_ = true;
+  page_ = rows_ = page;
+  rows_added_ = 0;
+  ink_ = {};
+  base_ = settings_.spool_dir + "/kemb" + settings_.id + "_" + std::to_string(page_number_);
+  ppm_.emplace(base_ + ".ppm");
+  pbm_.emplace(base_ + ".pbm");
+
+  spool_ = UniqueFd(CreateNew(ppm_->path()));
+  if (!spool_.valid()) {
+    return FailPage(Status::Fail(SystemError("Unable to create spool file", ppm_->path())));
+  }
+  ppm_->Arm();
+  const std::string head = PpmHeader(page_);
+  if (!WriteFull(spool_.get(), reinterpret_cast<const uint8_t*>(head.data()), head.size())) {
+    return FailPage(Status::Fail(SystemError("Unable to write spool file", ppm_->path())));
+  }
+  return Status::Ok();
+}
+
+Status PageEngine::AddRow(std::span<const uint8_t> rgb) {
+  if (!page_open_) return Status::Fail("No page in progress");
+  const size_t row_bytes = page_.bytes_per_line;
+  if (rgb.size() < row_bytes) {
+    return FailPage(Status::Fail("Raster row of " + std::to_string(rgb.size()) +
+                                 " bytes, the page has " + std::to_string(row_bytes)));
+  }
+  if (rows_added_ >= page_.height) {
+    return FailPage(Status::Fail("More rows than the page height of " +
+                                 std::to_string(page_.height)));
+  }
+  ink_.AddRow(rgb.data(), row_bytes);
+  if (!WriteFull(spool_.get(), rgb.data(), row_bytes)) {
+    return FailPage(Status::Fail(SystemError("Unable to write spool file", ppm_->path())));
+  }
+  ++rows_added_;
+  return Status::Ok();
+}
+
+Status PageEngine::FinishPage() {
+  if (!page_open_) return Status::Fail("No page in progress");
+  spool_.Close();
+  FILE* log = settings_.log;
+
+  Source source{ppm_->path(), PpmHeader(page_).size(), false};
+  Status status = Status::Ok();
+  bool rows_left = true;
+  const double ratio = ink_.Ratio();
+  std::fprintf(log, "ERROR:pic number:%s\n", RatioText(ratio).c_str());
+  if (const int mode = ChooseHalftone(ratio); mode != 0) {
+    pbm_->Arm();
+    status = Halftone(base_, mode, &source);
+    // Cancelled before its image was read: the page prints no more rows.
+    rows_left = source.picture;
+  }
+  if (status.ok() && rows_left) status = ReadBack(source);
+
+  // A failed page still ends with a form feed, so the printer is left at a page boundary.
+  Status ended = EndPage(state_, *settings_.out, log, rows_);
+  if (status.ok()) status = ended;
+  page_open_ = false;
+
+  RemoveFiles(source.picture);
+  return status;
+}
+
+// Ends a page that cannot go on: form feed, buffers released, files removed.
+Status PageEngine::FailPage(Status failure) {
+  spool_.Close();
+  // The failure is what the job reports; the page end is only to leave the printer tidy.
+  (void)EndPage(state_, *settings_.out, settings_.log, rows_);
+  page_open_ = false;
+  RemoveFiles(false);
+  return failure;
+}
+
+// Removes the spool, and the halftoner's image of a picture page, reporting what cannot be
+// removed; anything else of ours goes silently.
+void PageEngine::RemoveFiles(bool picture) {
+  FILE* log = settings_.log;
+  if (ppm_->armed()) {
+    if (int ret = ppm_->Remove(); ret != 0) {
+      std::fprintf(log, "ERROR: cCommand1:%s iRet=%d errno:%d\n", ppm_->path().c_str(), ret,
+                   errno);
+    }
+  }
+  if (picture) {
+    if (int ret = pbm_->Remove(); ret != 0) {
+      std::fprintf(log, "ERROR: cCommand2:%s iRet=%d\n", pbm_->path().c_str(), ret);
+    }
+  }
+  ppm_.reset();
+  pbm_.reset();
+}
+
+Status PageEngine::Halftone(const std::string& base, int mode, Source* source) {
+  const std::string& pbm_path = pbm_->path();
+  // The halftoner's image must be its own: nothing stale of ours may stand in for it.
+  ::unlink(pbm_path.c_str());
+  settings_.out->Flush();
+  if (Status s = SinkStatus(*settings_.out); !s.ok()) return s;
+  // A cancelled page needs no image: no row of it is printed any more. The halftoner stops on
+  // a cancel too, so the check after it counts as well.
+  if (canceled()) return Status::Ok();
+  const unsigned xres = page_.xdpi;
+  if (Status s = settings_.halftone
+                     ? settings_.halftone(base, xres, mode)
+                     : RunHalftoner(settings_.halftoner, base, xres, mode, settings_.log,
+                                    settings_.canceled);
+      !s.ok()) {
+    if (canceled()) return Status::Ok();
+    return s;
+  }
+  if (canceled()) return Status::Ok();
+
+  errno = 0;
+  UniqueFd image_file(OpenForRead(pbm_path));
+  if (!image_file.valid()) {
+    return Status::Fail("open " + pbm_path + " error:" + std::to_string(errno));
+  }
+  // No row may be wider than the buffers set up for the raster page.
+  ImageHeader image;
+  if (Status s = ReadImageHeader(image_file.get(), pbm_path, page_.width, page_.height, &image);
+      !s.ok()) {
+    return s;
+  }
+  rows_.width = image.width;
+  rows_.height = image.height;
+  rows_.bytes_per_line = (image.width + 7) / 8;
+  *source = {pbm_path, image.head_len, true};
+  return Status::Ok();
+}
+
+Status PageEngine::ReadBack(const Source& source) {
+  FILE* log = settings_.log;
+  bool reduce = false;
+  if (!source.picture && rows_.xdpi == 360 && rows_.ydpi == 360) {
+    // Printed at 180 x 180: each dot stands for a 2 x 2 block of pixels.
+    rows_.xdpi = rows_.ydpi = 180;
+    rows_.width = (rows_.width + 1) / 2;
+    if (!plane360_.Allocate(rows_.bytes_per_line)) {
+      return Status::Fail("Unable to allocate memory to Plane360");
+    }
+    reduce = true;
+  }
+
+  std::fprintf(log, "ERROR: cupsWidth:%u cupsHeight:%u PerLine:%u pbmHeadLen:%zu\n", rows_.width,
+               rows_.height, rows_.bytes_per_line, source.head_len);
+  errno = 0;
+  UniqueFd file(OpenForRead(source.path));
+  if (!file.valid()) {
+    return Status::Fail("open " + source.path + " error:" + std::to_string(errno));
+  }
+  std::fprintf(log, "ERROR: open %s ok %d\n", source.path.c_str(), errno);
+
+  std::string head(source.head_len, '\0');
+  ssize_t got = ReadFull(file.get(), reinterpret_cast<uint8_t*>(head.data()), head.size());
+  head.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  std::fprintf(log, "ERROR: pbmHead %s ok \n", head.c_str());
+
+  if (source.picture) return ReadPictureRows(file.get());
+  return ReadTextRows(file.get(), reduce);
+}
+
+Status PageEngine::ReadPictureRows(int fd) {
+  uint8_t* row = state_.Planes[0].data();
+  const size_t row_bytes = rows_.bytes_per_line;
+  for (unsigned y = 0; y < rows_.height && !canceled(); ++y) {
+    // Dot rows already: a row cut short is completed without dots.
+    if (ssize_t n = ReadRow(fd, row, row_bytes, 0x00); n < 1) {
+      std::fprintf(settings_.log, "ERROR: readfile to Planes[0], iReadLen:%zd\n", n);
+      break;
+    }
+    if (Status s = OutputLine(state_, *settings_.out, rows_, {row, row_bytes}); !s.ok()) return s;
+  }
+  return Status::Ok();
+}
+
+Status PageEngine::ReadTextRows(int fd, bool reduce) {
+  FILE* log = settings_.log;
+  ByteSink& out = *settings_.out;
+  uint8_t* row = state_.Planes[0].data();
+  const size_t row_bytes = rows_.bytes_per_line;
+  const int pixels = static_cast<int>(row_bytes / 3);
+  const int pairs = pixels / 2, odd = pixels % 2;
+  // The reduced row's dot bytes, the second row of the pair included in full.
+  const size_t dot_bytes = (rows_.width + 7) / 8;
+
+  auto read_row = [&](uint8_t* into) { return ReadRow(fd, into, row_bytes, kWhite); };
+
+  for (unsigned y = 0; y < rows_.height && !canceled(); ++y) {
+    if (ssize_t n = read_row(row); n < 1) {
+      std::fprintf(log, "ERROR: readfile to Planes[0], iReadLen:%zd\n", n);
+      break;
+    }
+    if (reduce) {
+      TransToGray360(row, pairs, odd);
+      if (y + 1 < rows_.height) {
+        uint8_t* second = plane360_.data();
+        if (ssize_t n = read_row(second); n < 1) {
+          std::fprintf(log, "ERROR: readfile to 360_2, iReadLen:%zd\n", n);
+          break;
+        }
+        ++y;
+        TransToGray360(second, pairs, odd);
+        for (size_t i = 0; i < dot_bytes; ++i) row[i] |= second[i];
+      }
+    } else {
+      TransToGray(row, rows_.width);
+    }
+    if (Status s = OutputLine(state_, out, rows_, {row, row_bytes}); !s.ok()) return s;
+  }
+  return Status::Ok();
+}
+
+}  // namespace kemb

@@ -1,0 +1,115 @@
+// PageEngine: one print job on the printer side, fed a page at a time by any front end.
+//
+// How a front end uses it (the CUPS filter in filter/job does exactly this):
+//   1. Fill a JobSettings: job ID (part of the spool names), spool folder, printer stream
+//      (a ByteSink), log (a FILE*), cancel test, halftoner (the kemb_ID program found on PATH,
+//      or a function such as InProcessHalftoner() that halftones without a process).
+//   2. PageEngine engine(settings);  engine.StartJob();         wakes the printer
+//   3. For each page:
+//        engine.StartPage(page);           a PageDescription: command set, resolution, size
+//        engine.AddRow(rgb) per raster row (page.bytes_per_line bytes of R, G, B), top first,
+//                                          at most page.height rows; rows may be read straight
+//                                          into engine.RowBuffer()
+//        engine.FinishPage();              decides text or picture, halftones, prints the
+//                                          bands, ends the page, removes the spool files
+//   4. engine.EndJob();                    leaves the printer in its default state
+// Every call returns a Status. A failed StartPage/AddRow/FinishPage has already ended the page
+// (form feed, files removed) where the page had started; the job must not go on, but EndJob is
+// not sent either, as the filter does. A cancel (settings.canceled() turning true) is no
+// failure: rows are no longer taken, a running halftoner is stopped, and FinishPage ends the
+// page with what it has.
+//
+// The page lives in a spool file in the spool folder between StartPage and FinishPage, so a
+// page of any size costs a few rows of memory. Each engine owns its state, spool names and
+// buffers; two engines with different job IDs (or folders) can run in one process.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "convert/ink_count.h"
+#include "engine/temp_file.h"
+#include "printer/byte_buffer.h"
+#include "printer/byte_sink.h"
+#include "printer/page_description.h"
+#include "printer/print_state.h"
+#include "printer/status.h"
+
+namespace kemb {
+
+// Makes base.pbm from base.ppm for a picture page (base: the spool path without extension).
+using HalftoneRunner = std::function<Status(const std::string& base, unsigned xres, int mode)>;
+// True once the job is to stop.
+using CancelTest = std::function<bool()>;
+
+struct JobSettings {
+  std::string id;                     // decimal job ID, part of the spool file names
+  std::string spool_dir = "/tmp";     // where the page spool and the halftoner's image live
+  std::string halftoner = "kemb_ID";  // the program, found on PATH, when `halftone` is empty
+  HalftoneRunner halftone;            // empty: run `halftoner` as a child process
+  Allocator* allocator = nullptr;     // the page buffers' blocks; nullptr: the heap
+  ByteSink* out = nullptr;            // the printer stream
+  FILE* log = nullptr;                // the job log: one line per message
+  CancelTest canceled;                // empty: never cancelled
+};
+
+// A halftoner that runs in this process, on the same files as the program; it stops at the
+// next row once `canceled` is true.
+HalftoneRunner InProcessHalftoner(CancelTest canceled);
+
+class PageEngine {
+ public:
+  explicit PageEngine(const JobSettings& settings);
+  ~PageEngine();
+  PageEngine(const PageEngine&) = delete;
+  PageEngine& operator=(const PageEngine&) = delete;
+
+  Status StartJob();
+  Status StartPage(const PageDescription& page);
+  // A row buffer of page.bytes_per_line bytes, valid from StartPage to FinishPage.
+  std::span<uint8_t> RowBuffer();
+  Status AddRow(std::span<const uint8_t> rgb);
+  Status FinishPage();
+  Status EndJob();
+
+  bool canceled() const { return settings_.canceled && settings_.canceled(); }
+  // Pages started so far; the spool names count from 1.
+  int pages() const { return page_number_; }
+  const JobSettings& settings() const { return settings_; }
+
+ private:
+  struct Source {
+    std::string path;      // the file read back
+    size_t head_len = 0;   // header bytes to skip
+    bool picture = false;  // rows are dot rows already
+  };
+
+  static std::string PpmHeader(const PageDescription& page);
+  Status FailPage(Status failure);
+  void RemoveFiles(bool picture);
+  Status Halftone(const std::string& base, int mode, Source* source);
+  Status ReadBack(const Source& source);
+  Status ReadTextRows(int fd, bool reduce);
+  Status ReadPictureRows(int fd);
+
+  JobSettings settings_;
+  PrintState state_;
+  ByteBuffer plane360_;  // second row of a pair on reduced pages
+  int page_number_ = 0;
+
+  // The page in progress.
+  bool page_open_ = false;
+  PageDescription page_;  // as set up; `rows_` changes as the page is read back
+  PageDescription rows_;  // the rows as they are printed: reduced, or the halftoner's image
+  std::string base_;
+  std::optional<TempFile> ppm_, pbm_;
+  UniqueFd spool_;
+  unsigned rows_added_ = 0;
+  InkCount ink_;
+};
+
+}  // namespace kemb
