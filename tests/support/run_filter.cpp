@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "support/raster_writer.h"
+#include "support/scratch_dir.h"
 
 extern char** environ;
 
