@@ -1,0 +1,320 @@
+// The KEMB drivers on PAPPL.
+//   driver list     one entry per model
+//   option mapping  resolution, content, page header to sheet
+//   callbacks       raster job and page steps, identify, test page, printer deletion
+//   DriverCallback  the driver data of one printer
+//   AutoAdd         manufacturer KEMB in the device ID
+//   PrintRaster     the page loop for raster streams the application reads itself
+#include "driver.h"
+
+#include <cstring>
+#include <string>
+
+#include "app_config.h"
+#include "test_page.h"
+
+namespace kemb::app {
+
+std::vector<pappl_pr_driver_t>& DriverList() {
+  static std::vector<pappl_pr_driver_t> list = [] {
+    std::vector<pappl_pr_driver_t> drivers;
+    for (const Model& m : Models())
+      drivers.push_back({m.driver_name, m.description, m.device_id, nullptr});
+    return drivers;
+  }();
+  return list;
+}
+
+Resolution ResolutionFor(const Model& model, pappl_job_t* job, ipp_quality_t quality) {
+  if (ipp_attribute_t* attr = papplJobGetAttribute(job, "printer-resolution")) {
+    int y = 0;
+    ipp_res_t units;
+    int x = ippGetResolution(attr, 0, &y, &units);
+    if (units == IPP_RES_PER_INCH && x > 0 && y > 0)
+      return {static_cast<unsigned>(x), static_cast<unsigned>(y)};
+  }
+  // PAPPL's own choice for "normal" is the middle of the list, not the driver's default.
+  switch (quality) {
+    case IPP_QUALITY_DRAFT: return model.draft;
+    case IPP_QUALITY_HIGH: return model.high;
+    default: return model.normal;
+  }
+}
+
+Content ContentFor(pappl_content_t content) {
+  switch (content) {
+    case PAPPL_CONTENT_TEXT: return Content::kText;
+    case PAPPL_CONTENT_PHOTO: return Content::kPhoto;
+    case PAPPL_CONTENT_GRAPHIC: return Content::kGraphic;
+    case PAPPL_CONTENT_TEXT_AND_GRAPHIC: return Content::kTextAndGraphic;
+    default: return Content::kAuto;
+  }
+}
+
+bool SheetFormatOf(const cups_page_header2_t& header, const pappl_pr_options_t* options,
+                   SheetFormat* sheet) {
+  const unsigned bpp = header.cupsBitsPerPixel;
+  const cups_cspace_t cs = header.cupsColorSpace;
+  if (header.cupsColorOrder != CUPS_ORDER_CHUNKED) return false;
+  if (bpp == 24 && header.cupsBitsPerColor == 8 &&
+      (cs == CUPS_CSPACE_RGB || cs == CUPS_CSPACE_SRGB || cs == CUPS_CSPACE_ADOBERGB))
+    sheet->layout = PixelLayout::kRgb8;
+  else if (bpp == 8 && (cs == CUPS_CSPACE_W || cs == CUPS_CSPACE_SW))
+    sheet->layout = PixelLayout::kGray8;
+  else if (bpp == 8 && cs == CUPS_CSPACE_K)
+    sheet->layout = PixelLayout::kBlack8;
+  else if (bpp == 1 && cs == CUPS_CSPACE_K)
+    sheet->layout = PixelLayout::kBlack1;
+  else
+    return false;
+  if (header.cupsWidth == 0 || header.cupsHeight == 0 || header.HWResolution[0] == 0 ||
+      header.HWResolution[1] == 0 || header.cupsWidth > 100000 || header.cupsHeight > 100000 ||
+      header.cupsBytesPerLine != (size_t{header.cupsWidth} * bpp + 7) / 8)
+    return false;
+  sheet->width = header.cupsWidth;
+  sheet->height = header.cupsHeight;
+  sheet->bytes_per_line = header.cupsBytesPerLine;
+  sheet->resolution = {header.HWResolution[0], header.HWResolution[1]};
+  sheet->width_points = header.PageSize[0];
+  sheet->length_points = header.PageSize[1];
+  if (sheet->width_points == 0 || sheet->length_points == 0) {
+    sheet->width_points = (header.cupsWidth * 72 + header.HWResolution[0] / 2) / header.HWResolution[0];
+    sheet->length_points = (header.cupsHeight * 72 + header.HWResolution[1] / 2) / header.HWResolution[1];
+  }
+  sheet->continuous = options && std::strncmp(options->media.type, "continuous", 10) == 0;
+  return true;
+}
+
+namespace {
+
+std::string Describe(const cups_page_header2_t& h) {
+  return std::to_string(h.cupsWidth) + "x" + std::to_string(h.cupsHeight) + " pixels, " +
+         std::to_string(h.cupsBitsPerPixel) + " bits per pixel, colour space " +
+         std::to_string(h.cupsColorSpace);
+}
+
+// Raster jobs PAPPL reads itself: streamed PWG and Apple raster, JPEG, PNG.
+bool StartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+  PrinterContext* context = ContextOf(papplJobGetPrinter(job));
+  if (!context) return false;
+  JobRun* run = JobRun::StartCurrent(job, *context);
+  if (!run->Begin(device)) {
+    JobRun::EndCurrent();
+    return false;
+  }
+  return true;
+}
+
+bool StartPage(pappl_job_t*, pappl_pr_options_t* options, pappl_device_t* device, unsigned) {
+  JobRun* run = JobRun::Current();
+  if (!run) return false;
+  if (run->duplicate()) return true;
+  SheetFormat sheet;
+  if (!SheetFormatOf(options->header, options, &sheet)) {
+    run->Fail("Unsupported page raster: " + Describe(options->header));
+    return false;
+  }
+  return run->StartPage(device, sheet, ContentFor(options->print_content_optimize)).ok();
+}
+
+bool WriteLine(pappl_job_t*, pappl_pr_options_t* options, pappl_device_t*, unsigned y,
+               const unsigned char* line) {
+  JobRun* run = JobRun::Current();
+  if (!run) return false;
+  return run->AddLine(y, {line, options->header.cupsBytesPerLine}).ok();
+}
+
+bool EndPage(pappl_job_t*, pappl_pr_options_t*, pappl_device_t* device, unsigned) {
+  JobRun* run = JobRun::Current();
+  if (!run) return false;
+  return run->EndPage(device).ok();
+}
+
+bool EndJob(pappl_job_t*, pappl_pr_options_t*, pappl_device_t* device) {
+  JobRun* run = JobRun::Current();
+  if (!run) return false;
+  const bool ok = run->End(device).ok();
+  JobRun::EndCurrent();
+  return ok;
+}
+
+// PWG raster handed over as a file (the printer-specific format): read here.
+bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  PrinterContext* context = ContextOf(papplJobGetPrinter(job));
+  if (!context) return false;
+  JobRun* run = JobRun::StartCurrent(job, *context);
+  struct EndRun {
+    ~EndRun() { JobRun::EndCurrent(); }
+  } end_run;
+  if (!run->Begin(device)) return false;
+  if (run->duplicate()) return true;
+  int fd = open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    run->Fail(std::string("Unable to open the job's document: ") + std::strerror(errno));
+    return false;
+  }
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  bool ok = raster && PrintRaster(*run, raster, device, options);
+  if (!raster) run->Fail("The document is not a PWG or CUPS raster stream");
+  cupsRasterClose(raster);
+  close(fd);
+  if (ok && run->pages() == 0 && !run->canceled()) {
+    run->Fail("The document has no pages");
+    ok = false;
+  }
+  return run->End(device).ok() && ok;
+}
+
+// A dot-matrix printer cannot show a message, but it can ring its bell.
+void Identify(pappl_printer_t* printer, pappl_identify_actions_t actions, const char*) {
+  PrinterContext* context = ContextOf(printer);
+  if (!context || !(actions & PAPPL_IDENTIFY_ACTIONS_SOUND)) return;
+  if (!context->gate->MayAdmit()) {
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Printing; identify skipped.");
+    return;
+  }
+  if (pappl_device_t* device = papplPrinterOpenDevice(printer)) {
+    static const unsigned char kBell[] = {0x07, 0x07, 0x07};
+    papplDeviceWrite(device, kBell, sizeof(kBell));
+    papplDeviceFlush(device);
+    papplPrinterCloseDevice(printer);
+  }
+}
+
+const char* TestPage(pappl_printer_t* printer, char* buffer, size_t size) {
+  PrinterContext* context = ContextOf(printer);
+  // A job created this way bypasses the IPP operation check, so it must wait its turn here.
+  if (!context || !context->gate->MayAdmit() || papplPrinterGetNumberOfActiveJobs(printer) > 0)
+    return nullptr;
+  std::string dir = Config().state_dir.empty() ? Config().spool_dir : Config().state_dir;
+  std::string path = dir + "/testpage-" + std::to_string(papplPrinterGetID(printer)) + ".pdf";
+  if (!WriteTestPage(path, *context->model, papplPrinterGetName(printer))) return nullptr;
+  snprintf(buffer, size, "%s", path.c_str());
+  return buffer;
+}
+
+void DeletePrinter(pappl_printer_t* printer, pappl_pr_driver_data_t*) { ForgetContext(printer); }
+
+int HundredthsMm(unsigned points) { return static_cast<int>((points * 2540 + 36) / 72); }
+
+// PAPPL checks ready media against its media list: the PWG size, and the driver's margins.
+pappl_media_col_t MediaCol(const Paper& paper, const pappl_pr_driver_data_t& data) {
+  pappl_media_col_t col{};
+  snprintf(col.size_name, sizeof(col.size_name), "%s", paper.pwg_name);
+  if (pwg_media_t* pwg = pwgMediaForPWG(paper.pwg_name)) {
+    col.size_width = pwg->width;
+    col.size_length = pwg->length;
+  }
+  col.left_margin = col.right_margin = data.left_right;
+  col.top_margin = col.bottom_margin = data.bottom_top;
+  snprintf(col.source, sizeof(col.source), "%s", paper.continuous ? "main-roll" : "main");
+  snprintf(col.type, sizeof(col.type), "%s", paper.continuous ? "continuous" : "stationery");
+  return col;
+}
+
+}  // namespace
+
+bool PrintRaster(JobRun& run, cups_raster_t* raster, pappl_device_t* device,
+                 const pappl_pr_options_t* options) {
+  cups_page_header2_t header;
+  std::vector<uint8_t> line;
+  const Content content = ContentFor(options->print_content_optimize);
+  while (!run.canceled() && cupsRasterReadHeader2(raster, &header)) {
+    SheetFormat sheet;
+    if (!SheetFormatOf(header, options, &sheet)) {
+      run.Fail("Unsupported page raster: " + Describe(header));
+      return false;
+    }
+    line.resize(sheet.bytes_per_line);
+    papplJobSetImpressionsCompleted(run.job(), 1);
+    if (!run.StartPage(device, sheet, content).ok()) return false;
+    for (unsigned y = 0; y < sheet.height && !run.canceled(); ++y) {
+      if (cupsRasterReadPixels(raster, line.data(), sheet.bytes_per_line) != sheet.bytes_per_line) {
+        run.Fail("Page " + std::to_string(run.pages()) + " ends after " + std::to_string(y) +
+                 " of " + std::to_string(sheet.height) + " lines");
+        (void)run.EndPage(device);
+        return false;
+      }
+      if (!run.AddLine(y, line).ok()) return false;
+    }
+    if (!run.EndPage(device).ok()) return false;
+  }
+  return !run.failed();
+}
+
+bool DriverCallback(pappl_system_t*, const char* driver_name, const char*, const char*,
+                    pappl_pr_driver_data_t* data, ipp_t**, void*) {
+  const Model* model = FindModel(driver_name ? driver_name : "");
+  if (!model) return false;
+
+  data->delete_cb = DeletePrinter;
+  data->identify_cb = Identify;
+  data->printfile_cb = PrintFile;
+  data->rstartjob_cb = StartJob;
+  data->rstartpage_cb = StartPage;
+  data->rwriteline_cb = WriteLine;
+  data->rendpage_cb = EndPage;
+  data->rendjob_cb = EndJob;
+  data->testpage_cb = TestPage;
+
+  data->format = "image/pwg-raster";
+  snprintf(data->make_and_model, sizeof(data->make_and_model), "%s", model->make_and_model);
+  data->ppm = 1;
+  data->kind = PAPPL_KIND_DOCUMENT;
+  data->orient_default = IPP_ORIENT_PORTRAIT;
+  // The page engine tells text from pictures by colour, as the filter does with the RGB
+  // raster its PPD asks for; colour raster is taken and printed in black.
+  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME |
+                          PAPPL_COLOR_MODE_COLOR;
+  data->color_default = PAPPL_COLOR_MODE_AUTO;
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_SRGB_8 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+  data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
+  data->content_default = PAPPL_CONTENT_AUTO;
+  data->quality_default = IPP_QUALITY_NORMAL;
+  data->scaling_default = PAPPL_SCALING_AUTO;
+  data->duplex = PAPPL_DUPLEX_NONE;
+  data->sides_supported = PAPPL_SIDES_ONE_SIDED;
+  data->sides_default = PAPPL_SIDES_ONE_SIDED;
+  data->identify_supported = PAPPL_IDENTIFY_ACTIONS_SOUND;
+  data->identify_default = PAPPL_IDENTIFY_ACTIONS_SOUND;
+
+  data->num_resolution = 0;
+  for (const Resolution& r : model->resolutions) {
+    if (data->num_resolution == PAPPL_MAX_RESOLUTION) break;
+    data->x_resolution[data->num_resolution] = static_cast<int>(r.x);
+    data->y_resolution[data->num_resolution] = static_cast<int>(r.y);
+    ++data->num_resolution;
+  }
+  data->x_default = static_cast<int>(model->normal.x);
+  data->y_default = static_cast<int>(model->normal.y);
+
+  // Clients are told the widest margins of any paper, so nothing they place is cut off.
+  unsigned side = 0, end = 0;
+  data->num_media = 0;
+  for (const Paper* paper : model->papers) {
+    side = std::max({side, paper->left, paper->right});
+    end = std::max({end, paper->top, paper->bottom});
+    data->media[data->num_media++] = paper->pwg_name;
+  }
+  data->left_right = HundredthsMm(side);
+  data->bottom_top = HundredthsMm(end);
+  data->borderless = false;
+
+  data->num_source = 2;
+  data->source[0] = "main";
+  data->source[1] = "main-roll";
+  data->media_ready[0] = MediaCol(PaperForSize(595, 842, false), *data);
+  data->media_ready[1] = MediaCol(PaperForSize(612, 864, true), *data);
+  data->media_default = data->media_ready[0];
+  data->num_type = 2;
+  data->type[0] = "stationery";
+  data->type[1] = "continuous";
+  return true;
+}
+
+const char* AutoAdd(const char*, const char*, const char* device_id, void*) {
+  const Model* model = ModelForDeviceId(device_id ? device_id : "");
+  return model ? model->driver_name : nullptr;
+}
+
+}  // namespace kemb::app

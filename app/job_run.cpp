@@ -1,0 +1,234 @@
+// JobRun: gate, folder, log, engine and sheet feed of one job.
+//   DeviceSink, JobLog   the job's two streams
+//   JobRun               Begin, pages, End, failure reporting; the thread's current run
+#include "job_run.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "app_config.h"
+
+namespace kemb::app {
+
+AppConfig& Config() {
+  static AppConfig config;
+  return config;
+}
+
+namespace {
+// Contexts by printer. PAPPL 1.3.1 does not keep the driver data's extension pointer, so the
+// application keeps its own table, filled on first use from the printer's driver name.
+std::mutex g_contexts_mutex;
+std::map<pappl_printer_t*, std::unique_ptr<PrinterContext>> g_contexts;
+}  // namespace
+
+PrinterContext* ContextOf(pappl_printer_t* printer) {
+  if (!printer) return nullptr;
+  std::lock_guard lock(g_contexts_mutex);
+  auto it = g_contexts.find(printer);
+  if (it != g_contexts.end()) return it->second.get();
+  const char* driver = papplPrinterGetDriverName(printer);
+  const Model* model = FindModel(driver ? driver : "");
+  if (!model) return nullptr;
+  auto context = std::make_unique<PrinterContext>();
+  context->model = model;
+  return g_contexts.emplace(printer, std::move(context)).first->second.get();
+}
+
+void ForgetContext(pappl_printer_t* printer) {
+  std::lock_guard lock(g_contexts_mutex);
+  g_contexts.erase(printer);
+}
+
+bool DeviceSink::Write(const uint8_t* data, size_t size) {
+  if (error_) return false;
+  if (!device_) {
+    error_ = ENODEV;
+    return false;
+  }
+  if (size > 0 && papplDeviceWrite(device_, data, size) < 0) {
+    error_ = EIO;
+    return false;
+  }
+  return true;
+}
+
+bool DeviceSink::Flush() {
+  if (error_) return false;
+  if (device_) papplDeviceFlush(device_);
+  return true;
+}
+
+namespace {
+
+// Lines written to the job's log FILE* go to PAPPL's log for the job.
+struct LogCookie {
+  pappl_job_t* job;
+  std::string pending;
+};
+
+ssize_t WriteLog(void* cookie, const char* data, size_t size) {
+  auto* log = static_cast<LogCookie*>(cookie);
+  log->pending.append(data, size);
+  size_t end;
+  while ((end = log->pending.find('\n')) != std::string::npos) {
+    std::string line = log->pending.substr(0, end);
+    log->pending.erase(0, end + 1);
+    // The engine writes its progress at the filter's ERROR level for CUPS's job log; here
+    // failures come back as a Status and are logged as errors by the job, so its lines are
+    // diagnostics.
+    papplLogJob(log->job, PAPPL_LOGLEVEL_DEBUG, "%s", line.c_str());
+  }
+  return static_cast<ssize_t>(size);
+}
+
+int CloseLog(void* cookie) {
+  auto* log = static_cast<LogCookie*>(cookie);
+  if (!log->pending.empty()) papplLogJob(log->job, PAPPL_LOGLEVEL_DEBUG, "%s", log->pending.c_str());
+  delete log;
+  return 0;
+}
+
+FILE* OpenJobLog(pappl_job_t* job) {
+  cookie_io_functions_t io{};
+  io.write = WriteLog;
+  io.close = CloseLog;
+  auto* cookie = new LogCookie{job, {}};
+  FILE* f = fopencookie(cookie, "w", io);
+  if (!f) {
+    delete cookie;
+    return nullptr;
+  }
+  setvbuf(f, nullptr, _IOLBF, 0);
+  return f;
+}
+
+thread_local std::unique_ptr<JobRun> t_run;
+
+}  // namespace
+
+JobRun::JobRun(pappl_job_t* job, PrinterContext& printer)
+    : job_(job), model_(printer.model), gate_(printer.gate), job_id_(papplJobGetID(job)) {}
+
+JobRun::~JobRun() {
+  engine_.reset();
+  if (log_) fclose(log_);
+  if (!folder_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+  if (entered_ && !duplicate_) gate_->Leave(job_id_);
+}
+
+bool JobRun::canceled() const { return papplJobIsCanceled(job_); }
+
+bool JobRun::Begin(pappl_device_t* device) {
+  sink_.SetDevice(device);
+  switch (gate_->Enter(job_id_, [this] { return canceled(); })) {
+    case JobGate::Entry::kCanceled:
+      return false;
+    case JobGate::Entry::kDuplicate:
+      entered_ = duplicate_ = true;
+      papplLogJob(job_, PAPPL_LOGLEVEL_ERROR,
+                  "Job %d was started a second time while it runs or after it ran; this "
+                  "start prints nothing.", job_id_);
+      return true;
+    case JobGate::Entry::kRun:
+      entered_ = true;
+      break;
+  }
+
+  // A folder of the job's own for the page spool and the halftoner's image.
+  std::string base = Config().spool_dir.empty() ? "/tmp" : Config().spool_dir;
+  std::string templ = base + "/kemb-job" + std::to_string(job_id_) + "-XXXXXX";
+  if (!mkdtemp(templ.data())) {
+    Fail("Unable to create the job's folder in " + base + ": " + std::strerror(errno));
+    return false;
+  }
+  folder_ = templ;
+  log_ = OpenJobLog(job_);
+
+  JobSettings settings;
+  settings.id = std::to_string(job_id_);
+  settings.spool_dir = folder_;
+  settings.out = &sink_;
+  settings.log = log_ ? log_ : stderr;
+  pappl_job_t* job = job_;
+  settings.canceled = [job] { return papplJobIsCanceled(job); };
+  settings.halftone = InProcessHalftoner(settings.canceled);
+  engine_ = std::make_unique<PageEngine>(settings);
+  feed_.emplace(*engine_);
+  return true;
+}
+
+Status JobRun::Check(Status s) {
+  if (!s.ok()) Fail(s.error);
+  return s;
+}
+
+void JobRun::Fail(const std::string& message) {
+  if (!failed_) papplJobSetMessage(job_, "%s", message.c_str());
+  failed_ = true;
+  papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "%s", message.c_str());
+}
+
+Status JobRun::StartPage(pappl_device_t* device, const SheetFormat& sheet, Content content) {
+  if (duplicate_) return Status::Ok();
+  if (failed_) return Status::Fail("The job has failed");
+  sink_.SetDevice(device);
+  if (!started_) {
+    // Wake the printer only for a job that has a page to print.
+    if (Status s = Check(engine_->StartJob()); !s.ok()) return s;
+    started_ = true;
+  }
+  ++pages_;
+  page_open_ = true;
+  Status s = feed_->StartSheet(*model_, sheet, content);
+  if (!s.ok()) page_open_ = false;
+  return Check(std::move(s));
+}
+
+Status JobRun::AddLine(unsigned y, std::span<const uint8_t> line) {
+  if (duplicate_ || !page_open_) return Status::Ok();
+  Status s = feed_->AddLine(y, line);
+  if (!s.ok()) page_open_ = false;
+  return Check(std::move(s));
+}
+
+Status JobRun::EndPage(pappl_device_t* device) {
+  if (duplicate_ || !page_open_) return failed_ ? Status::Fail("The job has failed") : Status::Ok();
+  sink_.SetDevice(device);
+  page_open_ = false;
+  Status s = Check(feed_->FinishSheet());
+  sink_.Flush();
+  return s;
+}
+
+Status JobRun::End(pappl_device_t* device) {
+  if (duplicate_) return Status::Ok();
+  sink_.SetDevice(device);
+  if (page_open_) {
+    page_open_ = false;
+    (void)Check(feed_->FinishSheet());
+  }
+  // As the filter: a failed page ends the job without the reset.
+  if (started_ && !failed_) (void)Check(engine_->EndJob());
+  sink_.Flush();
+  if (sink_.Error() && !failed_) Fail("Unable to write to the printer");
+  return failed_ ? Status::Fail("The job has failed") : Status::Ok();
+}
+
+JobRun* JobRun::Current() { return t_run.get(); }
+
+JobRun* JobRun::StartCurrent(pappl_job_t* job, PrinterContext& printer) {
+  t_run = std::make_unique<JobRun>(job, printer);
+  return t_run.get();
+}
+
+void JobRun::EndCurrent() { t_run.reset(); }
+
+}  // namespace kemb::app

@@ -1,0 +1,99 @@
+// JobRun: one job on one printer, from the driver's first step to its last, on one thread.
+//   PrinterContext  what the application keeps per printer: its model and its job gate
+//   DeviceSink      printer bytes through PAPPL's device for the job
+//   JobLog          a FILE* whose lines land in the job's log as diagnostics
+//   JobRun          gate entry, a private spool folder, the page engine with the in-process
+//                   halftoner and PAPPL's cancel test; pages as whole sheets; the job's end.
+//                   The printer is woken only when the first page starts, so a job that
+//                   fails before any page sends nothing.
+// Current(): the run of the calling thread. PAPPL calls a job's raster callbacks on one
+// thread, and a job started twice runs on two, so the run belongs to the thread, not the job.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <pappl/pappl.h>
+
+#include "engine/page_engine.h"
+#include "job_gate.h"
+#include "models.h"
+#include "printer/byte_sink.h"
+#include "sheet_feed.h"
+
+namespace kemb::app {
+
+struct PrinterContext {
+  const Model* model = nullptr;
+  std::shared_ptr<JobGate> gate = JobGate::Create();
+};
+
+// The context of a printer (null for a printer without one of our drivers); ForgetContext when
+// the printer is deleted.
+PrinterContext* ContextOf(pappl_printer_t* printer);
+void ForgetContext(pappl_printer_t* printer);
+
+class DeviceSink final : public ByteSink {
+ public:
+  void SetDevice(pappl_device_t* device) { device_ = device; }
+  bool Write(const uint8_t* data, size_t size) override;
+  bool Flush() override;
+  int Error() const override { return error_; }
+
+ private:
+  pappl_device_t* device_ = nullptr;
+  int error_ = 0;
+};
+
+class JobRun {
+ public:
+  JobRun(pappl_job_t* job, PrinterContext& printer);
+  ~JobRun();
+  JobRun(const JobRun&) = delete;
+  JobRun& operator=(const JobRun&) = delete;
+
+  // Waits for the printer. False: cancelled while waiting, or no spool folder.
+  bool Begin(pappl_device_t* device);
+  // A second start of a job that already ran or runs: it must do nothing.
+  bool duplicate() const { return duplicate_; }
+
+  Status StartPage(pappl_device_t* device, const SheetFormat& sheet, Content content);
+  Status AddLine(unsigned y, std::span<const uint8_t> line);
+  Status EndPage(pappl_device_t* device);
+  // Resets the printer after the last page unless a page failed; flushes the device.
+  Status End(pappl_device_t* device);
+
+  bool failed() const { return failed_; }
+  bool canceled() const;
+  int pages() const { return pages_; }
+  // The job's private folder, once Begin has made it.
+  const std::string& folder() const { return folder_; }
+  pappl_job_t* job() const { return job_; }
+  const Model& model() const { return *model_; }
+  // Records a failure: the job's message and one error line in its log.
+  void Fail(const std::string& message);
+
+  static JobRun* Current();
+  static JobRun* StartCurrent(pappl_job_t* job, PrinterContext& printer);
+  static void EndCurrent();
+
+ private:
+  Status Check(Status s);
+
+  pappl_job_t* job_;
+  const Model* model_;
+  std::shared_ptr<JobGate> gate_;  // shared: a thread's run may outlive a deleted printer
+  int job_id_;
+  bool entered_ = false, duplicate_ = false, failed_ = false, started_ = false;
+  bool page_open_ = false;
+  int pages_ = 0;
+  std::string folder_;
+  FILE* log_ = nullptr;
+  DeviceSink sink_;
+  std::unique_ptr<PageEngine> engine_;
+  std::optional<SheetFeed> feed_;
+};
+
+}  // namespace kemb::app

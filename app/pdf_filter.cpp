@@ -1,0 +1,157 @@
+// PDF filter: Ghostscript's command line, the child process, the page loop, the verdict.
+#include "pdf_filter.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "driver.h"
+#include "job_run.h"
+
+extern char** environ;
+
+namespace kemb::app {
+
+std::vector<std::string> GhostscriptArgs(const std::string& pdf, Resolution res,
+                                         unsigned width_points, unsigned length_points) {
+  return {"gs",
+          "-q",
+          "-dSAFER",
+          "-dBATCH",
+          "-dNOPAUSE",
+          "-dNOINTERPOLATE",
+          "-sDEVICE=pwgraster",
+          "-dcupsColorSpace=19",  // sRGB, 8 bits a colour: what the engine reads
+          "-dcupsBitsPerColor=8",
+          "-r" + std::to_string(res.x) + "x" + std::to_string(res.y),
+          "-dDEVICEWIDTHPOINTS=" + std::to_string(width_points),
+          "-dDEVICEHEIGHTPOINTS=" + std::to_string(length_points),
+          "-dFIXEDMEDIA",
+          "-dPDFFitPage",
+          "-sstdout=%stderr",
+          "-sOutputFile=%stdout",
+          "-f",
+          pdf};
+}
+
+namespace {
+
+unsigned Points(int hundredths_mm) {
+  return static_cast<unsigned>((hundredths_mm * 72 + 1270) / 2540);
+}
+
+// The last non-empty line of a file, for the job's message.
+std::string LastLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line, last;
+  while (std::getline(in, line))
+    if (!line.empty()) last = line;
+  return last;
+}
+
+struct Child {
+  pid_t pid = -1;
+  int out = -1;  // read end of its standard output
+};
+
+Child SpawnGhostscript(const std::vector<std::string>& args, const std::string& log_path,
+                       std::string* error) {
+  Child child;
+  int pipefd[2];
+  if (pipe2(pipefd, O_CLOEXEC) != 0) {
+    *error = std::string("pipe: ") + std::strerror(errno);
+    return child;
+  }
+  int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, pipefd[1], STDOUT_FILENO);
+  if (log_fd >= 0) posix_spawn_file_actions_adddup2(&actions, log_fd, STDERR_FILENO);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int rc = posix_spawnp(&child.pid, "gs", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipefd[1]);
+  if (log_fd >= 0) close(log_fd);
+  if (rc != 0) {
+    close(pipefd[0]);
+    child.pid = -1;
+    *error = std::string("Unable to run Ghostscript (gs): ") + std::strerror(rc);
+    return child;
+  }
+  child.out = pipefd[0];
+  return child;
+}
+
+int Reap(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+}  // namespace
+
+bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
+  PrinterContext* context = ContextOf(papplJobGetPrinter(job));
+  if (!context) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer has no KEMB driver.");
+    return false;
+  }
+  JobRun* run = JobRun::StartCurrent(job, *context);
+  struct EndRun {
+    ~EndRun() { JobRun::EndCurrent(); }
+  } end_run;
+  if (!run->Begin(device)) return false;
+  if (run->duplicate()) return true;
+
+  pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, true);
+  if (!options) {
+    run->Fail("Unable to read the job's options");
+    return false;
+  }
+  const Resolution res = ResolutionFor(run->model(), job, options->print_quality);
+  const std::vector<std::string> args =
+      GhostscriptArgs(papplJobGetFilename(job), res, Points(options->media.size_width),
+                      Points(options->media.size_length));
+  papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Rendering the PDF at %ux%u dpi with Ghostscript.",
+              res.x, res.y);
+
+  const std::string gs_log = run->folder() + "/gs.log";
+  std::string error;
+  Child gs = SpawnGhostscript(args, gs_log, &error);
+  bool ok = false;
+  if (gs.pid < 0) {
+    run->Fail(error);
+  } else {
+    cups_raster_t* raster = cupsRasterOpen(gs.out, CUPS_RASTER_READ);
+    ok = raster && PrintRaster(*run, raster, device, options);
+    cupsRasterClose(raster);
+    // Stop Ghostscript when the job stopped reading: cancelled or failed.
+    if (!ok || run->canceled()) kill(gs.pid, SIGTERM);
+    close(gs.out);
+    const int status = Reap(gs.pid);
+    if (!run->canceled() && !run->failed()) {
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::string why = LastLine(gs_log);
+        run->Fail("Unable to render the PDF" + (why.empty() ? std::string() : ": " + why));
+        ok = false;
+      } else if (run->pages() == 0) {
+        run->Fail("The PDF has no pages to print");
+        ok = false;
+      }
+    }
+  }
+  papplJobDeletePrintOptions(options);
+  return run->End(device).ok() && ok;
+}
+
+}  // namespace kemb::app

@@ -1,0 +1,169 @@
+// System set-up: option parsing, default folders, state file, printer limits, admission.
+#include "system.h"
+
+#include <sys/stat.h>
+#include <cerrno>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app_config.h"
+#include "driver.h"
+#include "job_run.h"
+#include "pdf_filter.h"
+
+namespace kemb::app {
+namespace {
+
+constexpr const char* kName = "kemb-printer-app";
+
+std::string Option(int n, cups_option_t* options, const char* name, const std::string& fallback) {
+  const char* v = cupsGetOption(name, n, options);
+  return v && *v ? v : fallback;
+}
+
+// Makes `path` and its parents; mode for the last one.
+bool MakeFolder(const std::string& path, mode_t mode) {
+  std::string partial;
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      partial = path.substr(0, i);
+      if (mkdir(partial.c_str(), i == path.size() ? mode : 0755) != 0 && errno != EEXIST)
+        return false;
+    }
+  }
+  return true;
+}
+
+pappl_soptions_t ServerOptions(const std::string& list) {
+  pappl_soptions_t opts = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
+                          PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
+  size_t start = 0;
+  while (start < list.size()) {
+    size_t end = list.find(',', start);
+    std::string word = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    start = end == std::string::npos ? list.size() : end + 1;
+    if (word == "no-tls") opts |= PAPPL_SOPTIONS_NO_TLS;
+    else if (word == "dnssd-host") opts |= PAPPL_SOPTIONS_DNSSD_HOST;
+    else if (word == "web-remote") opts |= PAPPL_SOPTIONS_WEB_REMOTE;
+    else if (word == "web-network") opts |= PAPPL_SOPTIONS_WEB_NETWORK;
+    else if (word == "web-tls") opts |= PAPPL_SOPTIONS_WEB_TLS;
+    // Raw socket printing would create jobs past the admission check: not offered.
+  }
+  return opts;
+}
+
+pappl_loglevel_t LogLevel(const std::string& s) {
+  if (s == "debug") return PAPPL_LOGLEVEL_DEBUG;
+  if (s == "warn") return PAPPL_LOGLEVEL_WARN;
+  if (s == "error") return PAPPL_LOGLEVEL_ERROR;
+  if (s == "fatal") return PAPPL_LOGLEVEL_FATAL;
+  return PAPPL_LOGLEVEL_INFO;
+}
+
+// One job per printer inside PAPPL: job creation is then atomic with respect to the printer.
+void LimitJobs(pappl_printer_t* printer, void*) { papplPrinterSetMaxActiveJobs(printer, 1); }
+
+std::string g_state_file;
+
+bool SaveState(pappl_system_t* system, void*) {
+  return papplSystemSaveState(system, g_state_file.c_str());
+}
+
+// The printer a request names, whether or not PAPPL has looked it up yet.
+pappl_printer_t* RequestPrinter(pappl_client_t* client) {
+  if (pappl_printer_t* printer = papplClientGetPrinter(client)) return printer;
+  ipp_attribute_t* uri = ippFindAttribute(papplClientGetRequest(client), "printer-uri", IPP_TAG_URI);
+  if (!uri) return nullptr;
+  char scheme[32], user[256], host[256], resource[1024];
+  int port;
+  if (httpSeparateURI(HTTP_URI_CODING_ALL, ippGetString(uri, 0, nullptr), scheme, sizeof(scheme),
+                      user, sizeof(user), host, sizeof(host), &port, resource,
+                      sizeof(resource)) < HTTP_URI_STATUS_OK)
+    return nullptr;
+  return papplSystemFindPrinter(papplClientGetSystem(client), resource, 0, nullptr);
+}
+
+}  // namespace
+
+bool AdmitOperation(pappl_client_t* client, void*) {
+  // A client thread asking again has finished any job it streamed before.
+  JobGate::ThreadMovedOn();
+  const ipp_op_t op = papplClientGetOperation(client);
+  if (op != IPP_OP_PRINT_JOB && op != IPP_OP_CREATE_JOB && op != IPP_OP_PRINT_URI) return false;
+  PrinterContext* context = ContextOf(RequestPrinter(client));
+  if (!context || context->gate->MayAdmit()) return false;
+  papplClientRespondIPP(client, IPP_STATUS_ERROR_BUSY, "The printer is finishing another job.");
+  // The document that came with the request is read and dropped, as PAPPL does when busy.
+  char buffer[8192];
+  http_t* http = papplClientGetHTTP(client);
+  while (httpGetState(http) == HTTP_STATE_POST_RECV && httpRead2(http, buffer, sizeof(buffer)) > 0) {
+  }
+  return true;
+}
+
+pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* data) {
+  const bool root = getuid() == 0;
+  const char* snap = getenv("SNAP_COMMON");
+  const char* home = getenv("HOME");
+  const std::string user_base = std::string(home && *home ? home : "/tmp") + "/.local/state/" + kName;
+
+  AppConfig& config = Config();
+  config.state_dir = Option(num_options, options, "state-directory",
+                            snap && *snap ? std::string(snap)
+                            : root ? std::string("/var/lib/") + kName : user_base);
+  config.spool_dir = Option(num_options, options, "spool-directory",
+                            root ? std::string("/var/spool/") + kName : user_base + "/spool");
+  config.log_file = Option(num_options, options, "log-file",
+                           root ? std::string("/var/log/") + kName + "/" + kName + ".log"
+                                : user_base + "/" + kName + ".log");
+  for (const std::string& dir : {config.state_dir, config.spool_dir})
+    if (!MakeFolder(dir, 0700)) {
+      fprintf(stderr, "%s: Unable to create %s: %s\n", kName, dir.c_str(), strerror(errno));
+      return nullptr;
+    }
+  if (config.log_file != "-" && config.log_file != "syslog") {
+    const std::string dir = config.log_file.substr(0, config.log_file.rfind('/'));
+    if (!dir.empty() && !MakeFolder(dir, 0755)) {
+      fprintf(stderr, "%s: Unable to create %s: %s\n", kName, dir.c_str(), strerror(errno));
+      return nullptr;
+    }
+  }
+
+  const int port = std::atoi(Option(num_options, options, "server-port", "0").c_str());
+  pappl_system_t* system = papplSystemCreate(
+      ServerOptions(Option(num_options, options, "server-options", "")),
+      Option(num_options, options, "server-name", "KEMB Printer Application").c_str(), port,
+      "_print,_universal", config.spool_dir.c_str(), config.log_file.c_str(),
+      LogLevel(Option(num_options, options, "log-level", "info")),
+      cupsGetOption("auth-service", num_options, options), false);
+  if (!system) return nullptr;
+
+  const std::string hostname = Option(num_options, options, "server-hostname", "");
+  if (!hostname.empty()) papplSystemSetHostName(system, hostname.c_str());
+  const std::string listen = Option(num_options, options, "listen-hostname", "");
+  papplSystemAddListeners(system, listen.empty() ? nullptr : listen.c_str());
+
+  std::vector<pappl_pr_driver_t>& drivers = DriverList();
+  papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), AutoAdd,
+                               LimitJobs, DriverCallback, data);
+  papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
+  papplSystemSetOperationCallback(system, AdmitOperation, nullptr);
+  papplSystemSetFooterHTML(system, "KEMB WMZ dot-matrix printers");
+
+  pappl_version_t version{};
+  snprintf(version.name, sizeof(version.name), "%s", kName);
+  snprintf(version.sversion, sizeof(version.sversion), "1.0.0");
+  version.version[0] = 1;
+  papplSystemSetVersions(system, 1, &version);
+
+  g_state_file = config.state_dir + "/" + kName + ".state";
+  papplSystemLoadState(system, g_state_file.c_str());
+  papplSystemIteratePrinters(system, LimitJobs, nullptr);
+  papplSystemSetSaveCallback(system, SaveState, nullptr);
+  return system;
+}
+
+}  // namespace kemb::app
