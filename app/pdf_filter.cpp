@@ -55,6 +55,17 @@ std::string LastLine(const std::string& path) {
   return last;
 }
 
+// Ghostscript's first complaint ("**** Error: ..."), when it ends well without a page.
+std::string FirstError(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t at = line.find("Error:");
+    if (at != std::string::npos) return line.substr(at);
+  }
+  return {};
+}
+
 struct Child {
   pid_t pid = -1;
   int out = -1;  // read end of its standard output
@@ -145,7 +156,8 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
         run->Fail("Unable to render the PDF" + (why.empty() ? std::string() : ": " + why));
         ok = false;
       } else if (run->pages() == 0) {
-        run->Fail("The PDF has no pages to print");
+        std::string why = FirstError(gs_log);
+        run->Fail("The PDF has no pages to print" + (why.empty() ? std::string() : ": " + why));
         ok = false;
       }
     }

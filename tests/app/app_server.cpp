@@ -1,0 +1,280 @@
+// AppServer, Ipp and the sheet renderer.
+#include "app/app_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <thread>
+
+namespace kemb::app_test {
+namespace {
+
+std::string Bin(const std::string& name) { return std::string(KEMB_BIN_DIR) + "/" + name; }
+
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(addr);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+    throw std::runtime_error("no free port");
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+}  // namespace
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+size_t FileSize(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  return in ? static_cast<size_t>(in.tellg()) : 0;
+}
+
+AppServer::AppServer() {
+  char templ[] = "/tmp/kemb-app-XXXXXX";
+  if (!mkdtemp(templ)) throw std::runtime_error("mkdtemp failed");
+  dir_ = templ;
+  mkdir((dir_ + "/state").c_str(), 0700);
+  port_ = FreePort();
+  scheduler_test::Command command(
+      {Bin("kemb-printer-app"), "server", "-o", "server-port=" + std::to_string(port_), "-o",
+       "server-options=no-tls", "-o", "listen-hostname=localhost", "-o",
+       "server-hostname=localhost", "-o", "spool-directory=" + dir_ + "/spool", "-o",
+       "log-file=" + dir_ + "/app.log", "-o", std::string("log-level=") + (getenv("KEMB_APP_LOG_LEVEL") ? getenv("KEMB_APP_LOG_LEVEL") : "info")},
+      {"SNAP_COMMON=" + dir_ + "/state"});
+  daemon_ = std::make_unique<scheduler_test::Daemon>(command, dir_ + "/server.out");
+  // Ready when it answers on its port.
+  for (int i = 0; i < 200; ++i) {
+    http_t* http = httpConnect2("localhost", port_, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
+                                1000, nullptr);
+    if (http) {
+      httpClose(http);
+      return;
+    }
+    if (!daemon_->Running()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  throw std::runtime_error("kemb-printer-app did not start: " + Log());
+}
+
+AppServer::~AppServer() {
+  Stop();
+  if (!getenv("KEMB_KEEP_APP_DIR")) std::system(("rm -rf '" + dir_ + "'").c_str());
+}
+
+bool AppServer::Stop() { return daemon_ ? daemon_->Stop() : true; }
+
+std::string AppServer::Uri(const std::string& printer) const {
+  return "ipp://localhost:" + std::to_string(port_) + "/ipp/print/" + printer;
+}
+
+std::string AppServer::Log() const {
+  std::ifstream in(dir_ + "/app.log");
+  std::string text{std::istreambuf_iterator<char>(in), {}};
+  std::ifstream out(dir_ + "/server.out");
+  return text + std::string{std::istreambuf_iterator<char>(out), {}};
+}
+
+scheduler_test::CommandResult AppServer::Run(std::vector<std::string> args, int timeout) const {
+  args.insert(args.begin(), Bin("kemb-printer-app"));
+  return scheduler_test::RunCommand(
+      scheduler_test::Command(args, {"SNAP_COMMON=" + dir_ + "/state"}, timeout));
+}
+
+void AppServer::AddPrinter(const std::string& name, const std::string& driver) {
+  std::ofstream(DevicePath(name)).flush();  // a file device must exist before it is added
+  auto result = Run({"add", "-d", name, "-m", driver, "-v", "file://" + DevicePath(name)});
+  if (!result.Ok()) throw std::runtime_error("add " + name + ": " + result.output);
+}
+
+Ipp::Ipp(int port) : port_(port) {
+  http_ = httpConnect2("localhost", port_, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 30000,
+                       nullptr);
+  if (!http_) throw std::runtime_error("cannot connect to the printer application");
+}
+
+Ipp::~Ipp() { httpClose(http_); }
+
+std::string Ipp::Uri(const std::string& printer) const {
+  return "ipp://localhost:" + std::to_string(port_) + "/ipp/print/" + printer;
+}
+
+Submitted Ipp::Print(const std::string& printer, const std::vector<uint8_t>& document,
+                     const std::string& format, const JobAttributes& attrs, int busy_seconds) {
+  Submitted result;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(busy_seconds);
+  const std::string resource = "/ipp/print/" + printer;
+  for (;;) {
+    ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, Uri(printer).c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format.c_str());
+    if (!attrs.content.empty())
+      ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "print-content-optimize", nullptr,
+                   attrs.content.c_str());
+    if (attrs.xdpi)
+      ippAddResolution(request, IPP_TAG_JOB, "printer-resolution", IPP_RES_PER_INCH, attrs.xdpi,
+                       attrs.ydpi);
+    if (attrs.quality) ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_ENUM, "print-quality", attrs.quality);
+    if (!attrs.media_type.empty()) {
+      pwg_media_t* pwg = pwgMediaForPWG(attrs.media.c_str());
+      ipp_t* col = ippNew();
+      ipp_t* size = ippNew();
+      ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "x-dimension", pwg ? pwg->width : 0);
+      ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "y-dimension", pwg ? pwg->length : 0);
+      ippAddCollection(col, IPP_TAG_ZERO, "media-size", size);
+      ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-type", nullptr, attrs.media_type.c_str());
+      ippAddCollection(request, IPP_TAG_JOB, "media-col", col);
+      ippDelete(size);
+      ippDelete(col);
+    } else if (!attrs.media.empty()) {
+      ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr, attrs.media.c_str());
+    }
+    ipp_t* response = nullptr;
+    // The HTTP length covers the IPP message as well as the document after it.
+    if (cupsSendRequest(http_, request, resource.c_str(), ippLength(request) + document.size()) ==
+        HTTP_STATUS_CONTINUE) {
+      size_t off = 0;
+      while (off < document.size()) {
+        size_t n = std::min<size_t>(65536, document.size() - off);
+        if (cupsWriteRequestData(http_, reinterpret_cast<const char*>(document.data() + off), n) !=
+            HTTP_STATUS_CONTINUE)
+          break;
+        off += n;
+      }
+      httpFlushWrite(http_);
+    }
+    response = cupsGetResponse(http_, resource.c_str());
+    ippDelete(request);
+    result.status = cupsLastError();
+    result.message = cupsLastErrorString();
+    if (response) {
+      result.status = ippGetStatusCode(response);
+      result.job_id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+      ippDelete(response);
+    }
+    if (result.status != IPP_STATUS_ERROR_BUSY || std::chrono::steady_clock::now() > deadline)
+      return result;
+    ++result.busy_answers;
+    httpFlush(http_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50 + 25 * (result.busy_answers % 4)));
+  }
+}
+
+ipp_jstate_t Ipp::JobState(const std::string& printer, int job_id) {
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, Uri(printer).c_str());
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job_id);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+  ipp_t* response = cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str());
+  ipp_jstate_t state = static_cast<ipp_jstate_t>(
+      ippGetInteger(ippFindAttribute(response, "job-state", IPP_TAG_ENUM), 0));
+  ippDelete(response);
+  return state;
+}
+
+bool Ipp::Cancel(const std::string& printer, int job_id) {
+  ipp_t* request = ippNewRequest(IPP_OP_CANCEL_JOB);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, Uri(printer).c_str());
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job_id);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+  ippDelete(cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str()));
+  return cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
+}
+
+std::map<int, ipp_jstate_t> Ipp::Wait(const std::string& printer, const std::vector<int>& ids,
+                                      int timeout_seconds) {
+  std::map<int, ipp_jstate_t> states;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  for (int id : ids) {
+    ipp_jstate_t state;
+    while ((state = JobState(printer, id)) < IPP_JSTATE_CANCELED &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    states[id] = state;
+  }
+  return states;
+}
+
+SheetPage RenderSheet(const Sheet& sheet) {
+  SheetPage page;
+  if (!cupsRasterInitPWGHeader(&page.header, pwgMediaForPWG(sheet.media.c_str()), "srgb_8",
+                               static_cast<int>(sheet.xdpi), static_cast<int>(sheet.ydpi),
+                               "one-sided", nullptr))
+    throw std::runtime_error("no PWG header for " + sheet.media);
+  const cups_page_header2_t& h = page.header;
+  page.rgb.assign(size_t{h.cupsBytesPerLine} * h.cupsHeight, 0xFF);
+  for (unsigned y = 0; y < h.cupsHeight; ++y) {
+    const double py = y * 72.0 / sheet.ydpi;  // points from the top
+    uint8_t* row = page.rgb.data() + size_t{y} * h.cupsBytesPerLine;
+    const bool picture = sheet.drawing == Drawing::kPicture ||
+                         (sheet.drawing == Drawing::kMixed && py > 400);
+    for (unsigned x = 0; x < h.cupsWidth; ++x) {
+      const double px = x * 72.0 / sheet.xdpi;
+      uint8_t* p = row + 3 * size_t{x};
+      if (px < 6 || py < 6) continue;  // the sheet's very edge: outside every printable area
+      if (picture) {
+        if (px < 40 || px > 560 || py > 800) continue;
+        const double v = 150 + 90 * std::sin(px / 37.0) * std::cos(py / 53.0);
+        p[0] = static_cast<uint8_t>(std::clamp(v + 30 * std::sin(py / 90.0), 0.0, 255.0));
+        p[1] = static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
+        p[2] = static_cast<uint8_t>(std::clamp(v - 30 * std::cos(px / 70.0), 0.0, 255.0));
+      } else {
+        // Lines of glyph-like strokes, 9 points high every 14 points.
+        if (px < 30 || px > 580 || py < 30 || py > 780) continue;
+        const int line = static_cast<int>((py - 30) / 14);
+        const double in_line = std::fmod(py - 30, 14.0);
+        const int cell = static_cast<int>((px - 30) / 7);
+        const double in_cell = std::fmod(px - 30, 7.0);
+        if (in_line > 9 || in_cell > 5 || (cell * 7 + line * 3) % 11 == 0) continue;
+        const unsigned shape = static_cast<unsigned>(cell * 2654435761u + line * 40503u) >> 7;
+        const bool stem = in_cell < 1.2 && (shape & 1);
+        const bool bar = (in_line < 1.2 && (shape & 2)) || (in_line > 7.8 && (shape & 4)) ||
+                         (std::fabs(in_line - 4.5) < 0.6 && (shape & 8));
+        const bool right = in_cell > 3.8 && (shape & 16);
+        if (stem || bar || right) p[0] = p[1] = p[2] = 0;
+      }
+    }
+  }
+  return page;
+}
+
+std::vector<uint8_t> PwgStream(const std::vector<SheetPage>& pages) {
+  std::vector<uint8_t> bytes;
+  cups_raster_t* raster = cupsRasterOpenIO(
+      [](void* ctx, unsigned char* data, size_t len) -> ssize_t {
+        auto* out = static_cast<std::vector<uint8_t>*>(ctx);
+        out->insert(out->end(), data, data + len);
+        return static_cast<ssize_t>(len);
+      },
+      &bytes, CUPS_RASTER_WRITE_PWG);
+  for (const SheetPage& page : pages) {
+    cups_page_header2_t header = page.header;
+    header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = static_cast<unsigned>(pages.size());
+    cupsRasterWriteHeader2(raster, &header);
+    cupsRasterWritePixels(raster, const_cast<uint8_t*>(page.rgb.data()),
+                          static_cast<unsigned>(page.rgb.size()));
+  }
+  cupsRasterClose(raster);
+  return bytes;
+}
+
+}  // namespace kemb::app_test

@@ -1,0 +1,107 @@
+// The printer application as the tests run it: a private server on loopback, printers with
+// file devices, and an IPP client that prints, watches and cancels jobs.
+//   AppServer   kemb-printer-app server in a scratch folder (state, spool, log, devices) on a
+//               free port, stopped by its PID
+//   Ipp         Print-Job (busy answers retried), job state, Cancel-Job, waiting for jobs
+//   Sheets      whole-sheet PWG raster pages as a client renders them
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <cups/cups.h>
+#include <cups/raster.h>
+
+#include "scheduler/process.h"
+
+namespace kemb::app_test {
+
+std::vector<uint8_t> ReadBytes(const std::string& path);
+size_t FileSize(const std::string& path);
+
+class AppServer {
+ public:
+  AppServer();
+  ~AppServer();
+  AppServer(const AppServer&) = delete;
+  AppServer& operator=(const AppServer&) = delete;
+
+  int port() const { return port_; }
+  const std::string& dir() const { return dir_; }
+  std::string Uri(const std::string& printer) const;
+  std::string DevicePath(const std::string& printer) const { return dir_ + "/" + printer + ".prn"; }
+  std::string Log() const;
+  bool Running() { return daemon_ && daemon_->Running(); }
+  pid_t pid() const { return daemon_ ? daemon_->pid() : -1; }
+
+  // A printer on a file device of its own (DevicePath); throws when `add` fails.
+  void AddPrinter(const std::string& name, const std::string& driver);
+  // The program with this server's state folder, for sub-commands.
+  scheduler_test::CommandResult Run(std::vector<std::string> args, int timeout = 60) const;
+  bool Stop();
+
+ private:
+  std::string dir_;
+  int port_ = 0;
+  std::unique_ptr<scheduler_test::Daemon> daemon_;
+};
+
+struct JobAttributes {
+  std::string content;      // print-content-optimize
+  int xdpi = 0, ydpi = 0;   // printer-resolution, when set
+  int quality = 0;          // print-quality enum, when set
+  std::string media;        // media keyword
+  std::string media_type;   // sent as media-col with the size of `media`
+};
+
+struct Submitted {
+  ipp_status_t status = IPP_STATUS_ERROR_INTERNAL;
+  int job_id = 0;
+  int busy_answers = 0;  // server-error-busy answers before this one
+  std::string message;
+};
+
+class Ipp {
+ public:
+  explicit Ipp(int port);
+  ~Ipp();
+  Ipp(const Ipp&) = delete;
+  Ipp& operator=(const Ipp&) = delete;
+
+  // Retries server-error-busy for up to `busy_seconds`.
+  Submitted Print(const std::string& printer, const std::vector<uint8_t>& document,
+                  const std::string& format, const JobAttributes& attrs = {},
+                  int busy_seconds = 120);
+  ipp_jstate_t JobState(const std::string& printer, int job_id);
+  bool Cancel(const std::string& printer, int job_id);
+  // Waits until every job is completed, aborted or cancelled; returns their states.
+  std::map<int, ipp_jstate_t> Wait(const std::string& printer, const std::vector<int>& ids,
+                                   int timeout_seconds = 300);
+
+ private:
+  std::string Uri(const std::string& printer) const;
+  int port_;
+  http_t* http_ = nullptr;
+};
+
+// A page as a client renders it for a sheet: whole-sheet sRGB, drawn in points so every
+// resolution shows the same page.
+enum class Drawing { kText, kPicture, kMixed };
+struct Sheet {
+  std::string media = "iso_a4_210x297mm";
+  unsigned xdpi = 180, ydpi = 180;
+  Drawing drawing = Drawing::kText;
+};
+// Header and rows of the sheet.
+struct SheetPage {
+  cups_page_header2_t header;
+  std::vector<uint8_t> rgb;
+};
+SheetPage RenderSheet(const Sheet& sheet);
+// PWG raster stream of the pages.
+std::vector<uint8_t> PwgStream(const std::vector<SheetPage>& pages);
+
+}  // namespace kemb::app_test

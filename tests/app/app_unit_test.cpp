@@ -1,0 +1,299 @@
+// The application's parts that need no server:
+//   Paper         the printable area of every PPD page size and offered resolution, against
+//                 libcups's own reading of the built PPD (cupsRasterInterpretPPD)
+//   Models        resolutions and IEEE-1284 IDs against the PPDs; device-ID matching
+//   Gate          the job gate under threads: never two jobs in the driver, second starts
+//                 caught, admission closed until a job's thread has moved on
+//   Feed          sheet layouts (grey, black, 1-bit) print as their RGB sheet; missing rows are
+//                 paper
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <thread>
+
+#include <cups/ppd.h>
+#include <cups/raster.h>
+
+#include "engine/page_engine.h"
+#include "job_gate.h"
+#include "models.h"
+#include "printer/byte_sink.h"
+#include "sheet_feed.h"
+#include "support/scratch_dir.h"
+
+namespace kemb::app {
+namespace {
+
+const std::map<std::string, std::string> kPpdOf = {{"kemb_wmz24", "kemb24.ppd"},
+                                                   {"kemb_wmz24w", "kemb24w.ppd"},
+                                                   {"kemb_wmz24o", "kemb24o.ppd"},
+                                                   {"kemb_wmz24a", "kemb24a.ppd"}};
+
+struct Ppd {
+  explicit Ppd(const std::string& name) {
+    ppd = ppdOpenFile((std::string(KEMB_PPD_DIR) + "/" + name).c_str());
+  }
+  ~Ppd() { ppdClose(ppd); }
+  ppd_file_t* ppd;
+};
+
+int Round(double v) { return static_cast<int>(std::floor(v + 0.5)); }
+
+TEST(Paper, PrintableAreaIsThePpdsImageableAreaForEverySizeAndResolution) {
+  int checked = 0;
+  for (const Model& model : Models()) {
+    Ppd file(kPpdOf.at(model.driver_name));
+    ASSERT_NE(file.ppd, nullptr);
+    ppd_option_t* sizes = ppdFindOption(file.ppd, "PageSize");
+    ppd_option_t* resolutions = ppdFindOption(file.ppd, "Resolution");
+    ASSERT_TRUE(sizes && resolutions);
+    for (int s = 0; s < sizes->num_choices; ++s) {
+      for (const Resolution& res : model.resolutions) {
+        const std::string choice = std::to_string(res.x) + "x" + std::to_string(res.y) + "dpi";
+        SCOPED_TRACE(std::string(model.driver_name) + " " + sizes->choices[s].choice + " " + choice);
+        ppdMarkDefaults(file.ppd);
+        ASSERT_EQ(ppdMarkOption(file.ppd, "Resolution", choice.c_str()), 0);
+        ppdMarkOption(file.ppd, "PageSize", sizes->choices[s].choice);
+        cups_page_header2_t h;
+        ASSERT_EQ(cupsRasterInterpretPPD(&h, file.ppd, 0, nullptr, nullptr), 0);
+        ASSERT_EQ(h.HWResolution[0], res.x);
+        const bool fanfold = std::strstr(sizes->choices[s].text, "Fanfold") != nullptr;
+        const Paper paper = PaperForSize(h.PageSize[0], h.PageSize[1], fanfold);
+        const Area area = PrintableArea(paper, res);
+        EXPECT_EQ(area.width, h.cupsWidth);
+        EXPECT_EQ(area.height, h.cupsHeight);
+        EXPECT_EQ(static_cast<int>(area.x), Round(h.cupsImagingBBox[0] * res.x / 72.0));
+        EXPECT_EQ(static_cast<int>(area.y), Round((h.PageSize[1] - h.cupsImagingBBox[3]) * res.y / 72.0));
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GT(checked, 30);
+}
+
+TEST(Models, ResolutionsAreThePpdsChoicesAndOnlyTheAlternateModelDropsOne) {
+  for (const Model& model : Models()) {
+    SCOPED_TRACE(model.driver_name);
+    Ppd file(kPpdOf.at(model.driver_name));
+    ppd_option_t* option = ppdFindOption(file.ppd, "Resolution");
+    ASSERT_NE(option, nullptr);
+    std::vector<std::string> offered;
+    for (int i = 0; i < option->num_choices; ++i) offered.push_back(option->choices[i].choice);
+    std::vector<std::string> ours;
+    for (const Resolution& r : model.resolutions)
+      ours.push_back(std::to_string(r.x) + "x" + std::to_string(r.y) + "dpi");
+    for (const std::string& r : ours)
+      EXPECT_NE(std::find(offered.begin(), offered.end(), r), offered.end()) << r;
+    EXPECT_LE(ours.size(), 4u);
+    EXPECT_EQ(offered.size() - ours.size(), model.command_set == CommandSetId::kAlternate ? 1u : 0u);
+    // Quality maps onto offered resolutions, normal onto the PPD's default.
+    for (const Resolution& q : {model.draft, model.normal, model.high})
+      EXPECT_NE(std::find(model.resolutions.begin(), model.resolutions.end(), q),
+                model.resolutions.end());
+    ppd_choice_t* def = ppdFindChoice(option, option->defchoice);
+    ASSERT_NE(def, nullptr);
+    EXPECT_EQ(std::to_string(model.normal.x) + "x" + std::to_string(model.normal.y) + "dpi",
+              def->choice);
+  }
+}
+
+TEST(Models, PpdCarriesTheSameDeviceIdAndName) {
+  for (const Model& model : Models()) {
+    SCOPED_TRACE(model.driver_name);
+    Ppd file(kPpdOf.at(model.driver_name));
+    ppd_attr_t* id = ppdFindAttr(file.ppd, "1284DeviceID", nullptr);
+    ASSERT_NE(id, nullptr);
+    EXPECT_STREQ(id->value, model.device_id);
+    EXPECT_STREQ(file.ppd->modelname, model.make_and_model);
+  }
+}
+
+TEST(Models, DeviceIdPicksTheDriver) {
+  const struct {
+    const char* id;
+    const char* driver;  // null: not ours
+  } cases[] = {
+      {"MFG:KEMB;MDL:WMZ-24;CMD:ESCP;", "kemb_wmz24"},
+      {"MFG:KEMB;MDL:WMZ-24W;CMD:ESCP;", "kemb_wmz24w"},
+      {"MFG:KEMB;MDL:OKIDATA WMZ-24;", "kemb_wmz24o"},
+      {"MFG:KEMB;MDL:WMZ-24A;CMD:KEMBALT;", "kemb_wmz24a"},
+      {"manufacturer:kemb; model:wmz-24a ;", "kemb_wmz24a"},
+      {"MANUFACTURER:KEMB;MODEL:WMZ-99;COMMAND SET:KEMBALT;", "kemb_wmz24a"},
+      {"MFG:KEMB;MDL:WMZ-99;CMD:ESCP;", "kemb_wmz24"},
+      {"MFG:EPSON;MDL:WMZ-24;CMD:ESCP;", nullptr},
+      {"MFG:KEMBX;MDL:WMZ-24;", nullptr},
+      {"MDL:WMZ-24;", nullptr},
+      {"", nullptr},
+      {";;:;MFG", nullptr},
+  };
+  for (const auto& c : cases) {
+    const Model* m = ModelForDeviceId(c.id);
+    if (c.driver) {
+      ASSERT_NE(m, nullptr) << c.id;
+      EXPECT_STREQ(m->driver_name, c.driver) << c.id;
+    } else {
+      EXPECT_EQ(m, nullptr) << c.id;
+    }
+  }
+  for (const Model& model : Models()) EXPECT_EQ(ModelForDeviceId(model.device_id), &model);
+}
+
+TEST(Gate, NeverTwoJobsInTheDriverAndSecondStartsPrintNothing) {
+  auto gate = JobGate::Create();
+  std::atomic<int> inside{0}, overlaps{0}, runs{0}, duplicates{0};
+  std::vector<std::thread> threads;
+  // Eight jobs, each started twice at once, as PAPPL's double start does.
+  for (int t = 0; t < 16; ++t) {
+    threads.emplace_back([&, t] {
+      const int job = 1 + t / 2;
+      switch (gate->Enter(job, nullptr)) {
+        case JobGate::Entry::kRun:
+          if (++inside > 1) ++overlaps;
+          ++runs;
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          --inside;
+          gate->Leave(job);
+          break;
+        case JobGate::Entry::kDuplicate:
+          ++duplicates;
+          break;
+        case JobGate::Entry::kCanceled:
+          break;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(overlaps, 0);
+  EXPECT_EQ(runs, 8);
+  EXPECT_EQ(duplicates, 8);
+  EXPECT_EQ(gate->counts().duplicates, 8u);
+  // Every thread has ended, so every job is fully behind PAPPL.
+  EXPECT_TRUE(gate->MayAdmit());
+}
+
+TEST(Gate, AdmissionWaitsUntilTheJobsThreadHasMovedOn) {
+  auto gate = JobGate::Create();
+  std::atomic<int> step{0};
+  std::thread job_thread([&] {
+    ASSERT_EQ(gate->Enter(7, nullptr), JobGate::Entry::kRun);
+    gate->Leave(7);
+    step = 1;
+    while (step != 2) std::this_thread::yield();  // PAPPL's job end runs here
+    JobGate::ThreadMovedOn();                     // the next request on this thread
+    step = 3;
+    while (step != 4) std::this_thread::yield();
+  });
+  while (step != 1) std::this_thread::yield();
+  EXPECT_FALSE(gate->MayAdmit()) << "the job left the driver but its thread is still in PAPPL";
+  step = 2;
+  while (step != 3) std::this_thread::yield();
+  EXPECT_TRUE(gate->MayAdmit());
+  step = 4;
+  job_thread.join();
+
+  // A thread that ends releases its mark too.
+  std::thread ending([&] {
+    ASSERT_EQ(gate->Enter(8, nullptr), JobGate::Entry::kRun);
+    gate->Leave(8);
+  });
+  ending.join();
+  EXPECT_TRUE(gate->MayAdmit());
+}
+
+TEST(Gate, WaitingJobGivesUpWhenCancelled) {
+  auto gate = JobGate::Create();
+  ASSERT_EQ(gate->Enter(1, nullptr), JobGate::Entry::kRun);
+  std::atomic<bool> cancel{false};
+  std::thread second([&] {
+    EXPECT_EQ(gate->Enter(2, [&] { return cancel.load(); }), JobGate::Entry::kCanceled);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  cancel = true;
+  second.join();
+  EXPECT_EQ(gate->running(), 1);
+  gate->Leave(1);
+  JobGate::ThreadMovedOn();
+}
+
+// Feed: a small custom sheet at 180 dpi, through the engine into memory.
+std::vector<uint8_t> Print(const SheetFormat& sheet, const std::vector<std::vector<uint8_t>>& lines,
+                           const testing::TempDir& dir) {
+  MemorySink out;
+  JobSettings settings;
+  settings.id = "77";
+  settings.spool_dir = dir.path();
+  settings.out = &out;
+  static FILE* quiet = std::fopen("/dev/null", "w");
+  settings.log = quiet;
+  settings.halftone = InProcessHalftoner(nullptr);
+  PageEngine engine(settings);
+  SheetFeed feed(engine);
+  EXPECT_TRUE(engine.StartJob().ok());
+  EXPECT_TRUE(feed.StartSheet(*FindModel("kemb_wmz24"), sheet, Content::kAuto).ok());
+  for (unsigned y = 0; y < lines.size(); ++y) EXPECT_TRUE(feed.AddLine(y, lines[y]).ok());
+  EXPECT_TRUE(feed.FinishSheet().ok());
+  EXPECT_TRUE(engine.EndJob().ok());
+  return out.bytes;
+}
+
+TEST(Feed, EveryPixelLayoutPrintsAsItsRgbSheetAndMissingRowsArePaper) {
+  testing::TempDir dir;
+  SheetFormat rgb;
+  rgb.width = 300, rgb.height = 260;
+  rgb.width_points = 120, rgb.length_points = 104;
+  rgb.resolution = {180, 180};
+  // Black strokes and grey areas: ink that is dark and ink that is not.
+  auto value = [](unsigned x, unsigned y) -> uint8_t {
+    if ((x / 7 + y / 11) % 5 == 0) return 0;
+    if (x > 150 && y > 130) return static_cast<uint8_t>(90 + (x * 3 + y) % 120);
+    return 255;
+  };
+  std::vector<std::vector<uint8_t>> rgb_lines, gray_lines, black_lines, bit_lines;
+  for (unsigned y = 0; y < rgb.height; ++y) {
+    std::vector<uint8_t> r, g, k, b((rgb.width + 7) / 8, 0);
+    for (unsigned x = 0; x < rgb.width; ++x) {
+      // The 1-bit sheet holds only the black strokes; its RGB twin is made below.
+      const uint8_t v = value(x, y);
+      r.insert(r.end(), {v, v, v});
+      g.push_back(v);
+      k.push_back(static_cast<uint8_t>(255 - v));
+      if (v == 0) b[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    }
+    rgb_lines.push_back(r), gray_lines.push_back(g), black_lines.push_back(k), bit_lines.push_back(b);
+  }
+  const std::vector<uint8_t> want = Print(rgb, rgb_lines, dir);
+  ASSERT_GT(want.size(), 9800u);
+
+  SheetFormat gray = rgb;
+  gray.layout = PixelLayout::kGray8;
+  EXPECT_EQ(Print(gray, gray_lines, dir), want);
+  SheetFormat black = rgb;
+  black.layout = PixelLayout::kBlack8;
+  EXPECT_EQ(Print(black, black_lines, dir), want);
+
+  std::vector<std::vector<uint8_t>> strokes_rgb;
+  for (unsigned y = 0; y < rgb.height; ++y) {
+    std::vector<uint8_t> r;
+    for (unsigned x = 0; x < rgb.width; ++x) {
+      const uint8_t v = value(x, y) == 0 ? 0 : 255;
+      r.insert(r.end(), {v, v, v});
+    }
+    strokes_rgb.push_back(r);
+  }
+  SheetFormat bits = rgb;
+  bits.layout = PixelLayout::kBlack1;
+  EXPECT_EQ(Print(bits, bit_lines, dir), Print(rgb, strokes_rgb, dir));
+
+  // A sheet raster that stops early: the rest of the area is paper.
+  std::vector<std::vector<uint8_t>> short_lines(rgb_lines.begin(), rgb_lines.begin() + 150);
+  std::vector<std::vector<uint8_t>> padded = short_lines;
+  padded.resize(rgb.height, std::vector<uint8_t>(size_t{rgb.width} * 3, 255));
+  EXPECT_EQ(Print(rgb, short_lines, dir), Print(rgb, padded, dir));
+  EXPECT_TRUE(dir.Entries().empty()) << "spool files left behind";
+}
+
+}  // namespace
+}  // namespace kemb::app
