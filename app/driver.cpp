@@ -7,6 +7,10 @@
 //   PrintRaster     the page loop for raster streams the application reads itself
 #include "driver.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -148,7 +152,8 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
   } end_run;
   if (!run->Begin(device)) return false;
   if (run->duplicate()) return true;
-  int fd = open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
+  const char* filename = papplJobGetFilename(job);
+  int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
   if (fd < 0) {
     run->Fail(std::string("Unable to open the job's document: ") + std::strerror(errno));
     return false;

@@ -1,5 +1,5 @@
-// JobGate: admission, entry and exit of jobs, and the per-thread marks that outlive a job
-// until its thread has left PAPPL's job end.
+// JobGate: entry and exit of jobs, and the per-thread marks that outlive a job until its
+// thread has left PAPPL's job end.
 #include "job_gate.h"
 
 #include <algorithm>
@@ -28,24 +28,30 @@ bool JobGate::MayAdmit() {
   return running_ == 0 && marked_threads_ == 0;
 }
 
-JobGate::Entry JobGate::Enter(int job_id, const std::function<bool()>& canceled) {
+JobGate::Entry JobGate::Enter(int job_id, const std::function<bool()>& canceled,
+                              bool job_thread, std::chrono::milliseconds tail_limit) {
   // Work this thread did for earlier jobs is over: it is here now.
   ThreadMovedOn();
 
   std::unique_lock lock(mutex_);
+  const auto tail_deadline = std::chrono::steady_clock::now() + tail_limit;
   bool waited = false;
-  while (running_ != 0) {
+  for (;;) {
     if (running_ == job_id) break;  // the same job, started again while it runs
+    const bool other_running = running_ != 0;
+    const bool other_ending =
+        marked_threads_ > 0 && std::chrono::steady_clock::now() < tail_deadline;
+    if (!other_running && !other_ending) break;
     waited = true;
     if (canceled && canceled()) return Entry::kCanceled;
-    changed_.wait_for(lock, std::chrono::milliseconds(100));
+    changed_.wait_for(lock, std::chrono::milliseconds(20));
   }
   if (waited) ++counts_.waits;
 
-  // Mark the thread whether or not it prints: either way it goes on into PAPPL's job end.
-  ++marked_threads_;
-  t_marks.gates.push_back(shared_from_this());
-
+  if (job_thread) {
+    ++marked_threads_;
+    t_marks.gates.push_back(shared_from_this());
+  }
   if (running_ == job_id || std::find(recent_.begin(), recent_.end(), job_id) != recent_.end()) {
     ++counts_.duplicates;
     return Entry::kDuplicate;

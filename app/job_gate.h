@@ -1,19 +1,21 @@
 // JobGate: one printer never runs two jobs at once, whatever PAPPL's job threads do.
 //
-// PAPPL 1.3.1 may start a job before it marks the printer busy (so a second check starts the
-// same job again) and closes a printer's device after releasing the printer, while the next
-// job may already be using it. The application defends in two places:
-//   MayAdmit   asked before PAPPL creates a job (the IPP operation callback, the test page):
-//              no job is in the driver and every thread that ran a job is past PAPPL's end of
-//              that job, so no late check can start a job twice and no late close can hit the
-//              next job's device. PAPPL's own limit of one active job makes creation atomic.
-//   Enter      the driver's first step for a job: waits while another job is in the driver,
-//              and recognises a job started a second time, which must not print again.
-//   Leave      the driver's last step. The thread stays marked until it is seen doing
-//              something else (ThreadMovedOn: the next IPP request on a client thread, the next
-//              job on it) or ends, which is when PAPPL's job end is behind it.
+// PAPPL 1.3.1 may start a job before it marks the printer busy, so a second look at the queue
+// starts the same job again; and a finishing job closes the printer's device after releasing
+// the printer, while the next job may already be using it. PAPPL's own limit of one active job
+// per printer (set on every printer) keeps a new job out until the previous one has left the
+// queue, which leaves only the few microseconds of the previous job's end. The gate covers them
+// in the driver:
+//   Enter      the driver's first step for a job: waits while another job is in the driver or
+//              another job's thread is still inside PAPPL's end of that job, and recognises a
+//              job started a second time, which must not print again
+//   Leave      the driver's last step. A job thread stays marked until it ends (PAPPL's job end
+//              is then behind it) or runs another job.
+//   MayAdmit   for jobs made inside the application (the test page) and device use outside a
+//              job (identify): nothing is in the driver and no job thread is still ending.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -29,14 +31,18 @@ class JobGate : public std::enable_shared_from_this<JobGate> {
 
   struct Counts {
     size_t duplicates = 0;  // jobs started a second time
-    size_t waits = 0;       // jobs that reached the driver while another was in it
+    size_t waits = 0;       // jobs that reached the driver before the previous one had ended
   };
 
   static std::shared_ptr<JobGate> Create() { return std::shared_ptr<JobGate>(new JobGate); }
 
   bool MayAdmit();
-  // Blocks while another job is in the driver; `canceled` is polled while waiting.
-  Entry Enter(int job_id, const std::function<bool()>& canceled);
+  // Blocks while another job is in the driver, and up to `tail_limit` while another job thread
+  // is still ending; `canceled` is polled while waiting. `job_thread`: the caller is a job
+  // thread of PAPPL's own, which ends right after the job (not a client thread streaming a
+  // job), so it is marked until it ends.
+  Entry Enter(int job_id, const std::function<bool()>& canceled, bool job_thread,
+              std::chrono::milliseconds tail_limit = std::chrono::seconds(5));
   void Leave(int job_id);
   // The calling thread has finished whatever jobs it ran before.
   static void ThreadMovedOn();

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <string>
 
 #include "app_config.h"
@@ -128,15 +129,21 @@ bool JobRun::canceled() const { return papplJobIsCanceled(job_); }
 
 bool JobRun::Begin(pappl_device_t* device) {
   sink_.SetDevice(device);
-  switch (gate_->Enter(job_id_, [this] { return canceled(); })) {
+  // PAPPL's own job threads print jobs it has spooled; streamed raster runs in the client's
+  // thread, which goes on serving the client afterwards.
+  const bool job_thread = papplJobGetFilename(job_) != nullptr;
+  switch (gate_->Enter(job_id_, [this] { return canceled(); }, job_thread)) {
     case JobGate::Entry::kCanceled:
       return false;
     case JobGate::Entry::kDuplicate:
       entered_ = duplicate_ = true;
       papplLogJob(job_, PAPPL_LOGLEVEL_ERROR,
                   "Job %d was started a second time while it runs or after it ran; this "
-                  "start prints nothing.", job_id_);
-      return true;
+                  "start prints nothing and is held back.", job_id_);
+      // Returning would let PAPPL end the job a second time and list it twice among the
+      // completed jobs, which later frees it twice. The thread holds no lock here: it waits
+      // for the process to end.
+      for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
     case JobGate::Entry::kRun:
       entered_ = true;
       break;

@@ -124,6 +124,12 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
   if (!run->Begin(device)) return false;
   if (run->duplicate()) return true;
 
+  const char* filename = papplJobGetFilename(job);
+  if (!filename) {
+    // A job cancelled before it started has lost its document.
+    if (!run->canceled()) run->Fail("The job has no document");
+    return false;
+  }
   pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, true);
   if (!options) {
     run->Fail("Unable to read the job's options");
@@ -131,7 +137,7 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
   }
   const Resolution res = ResolutionFor(run->model(), job, options->print_quality);
   const std::vector<std::string> args =
-      GhostscriptArgs(papplJobGetFilename(job), res, Points(options->media.size_width),
+      GhostscriptArgs(filename, res, Points(options->media.size_width),
                       Points(options->media.size_length));
   papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Rendering the PDF at %ux%u dpi with Ghostscript.",
               res.x, res.y);

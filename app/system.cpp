@@ -63,7 +63,9 @@ pappl_loglevel_t LogLevel(const std::string& s) {
   return PAPPL_LOGLEVEL_INFO;
 }
 
-// One job per printer inside PAPPL: job creation is then atomic with respect to the printer.
+// One job per printer inside PAPPL: a new job is refused as busy (clients retry) until the
+// previous one has left the queue, which keeps PAPPL from starting the same job twice while
+// jobs wait, and keeps a waiting job away from a device the previous one is about to close.
 void LimitJobs(pappl_printer_t* printer, void*) { papplPrinterSetMaxActiveJobs(printer, 1); }
 
 std::string g_state_file;
@@ -72,37 +74,7 @@ bool SaveState(pappl_system_t* system, void*) {
   return papplSystemSaveState(system, g_state_file.c_str());
 }
 
-// The printer a request names, whether or not PAPPL has looked it up yet.
-pappl_printer_t* RequestPrinter(pappl_client_t* client) {
-  if (pappl_printer_t* printer = papplClientGetPrinter(client)) return printer;
-  ipp_attribute_t* uri = ippFindAttribute(papplClientGetRequest(client), "printer-uri", IPP_TAG_URI);
-  if (!uri) return nullptr;
-  char scheme[32], user[256], host[256], resource[1024];
-  int port;
-  if (httpSeparateURI(HTTP_URI_CODING_ALL, ippGetString(uri, 0, nullptr), scheme, sizeof(scheme),
-                      user, sizeof(user), host, sizeof(host), &port, resource,
-                      sizeof(resource)) < HTTP_URI_STATUS_OK)
-    return nullptr;
-  return papplSystemFindPrinter(papplClientGetSystem(client), resource, 0, nullptr);
-}
-
 }  // namespace
-
-bool AdmitOperation(pappl_client_t* client, void*) {
-  // A client thread asking again has finished any job it streamed before.
-  JobGate::ThreadMovedOn();
-  const ipp_op_t op = papplClientGetOperation(client);
-  if (op != IPP_OP_PRINT_JOB && op != IPP_OP_CREATE_JOB && op != IPP_OP_PRINT_URI) return false;
-  PrinterContext* context = ContextOf(RequestPrinter(client));
-  if (!context || context->gate->MayAdmit()) return false;
-  papplClientRespondIPP(client, IPP_STATUS_ERROR_BUSY, "The printer is finishing another job.");
-  // The document that came with the request is read and dropped, as PAPPL does when busy.
-  char buffer[8192];
-  http_t* http = papplClientGetHTTP(client);
-  while (httpGetState(http) == HTTP_STATE_POST_RECV && httpRead2(http, buffer, sizeof(buffer)) > 0) {
-  }
-  return true;
-}
 
 pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* data) {
   const bool root = getuid() == 0;
@@ -150,7 +122,6 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* da
   papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), AutoAdd,
                                LimitJobs, DriverCallback, data);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
-  papplSystemSetOperationCallback(system, AdmitOperation, nullptr);
   papplSystemSetFooterHTML(system, "KEMB WMZ dot-matrix printers");
 
   pappl_version_t version{};

@@ -1,7 +1,6 @@
 // The printer application's system: folders, listeners, drivers, the PDF filter, state, and
-// the admission check that keeps PAPPL from starting a job while another is still ending.
+// the limit of one job per printer inside PAPPL.
 //   SystemCallback     papplMainloop's system callback: options to a configured system
-//   AdmitOperation     the IPP operation callback: job-creating requests wait their turn
 #pragma once
 
 #include <pappl/pappl.h>
@@ -9,6 +8,5 @@
 namespace kemb::app {
 
 pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* data);
-bool AdmitOperation(pappl_client_t* client, void* data);
 
 }  // namespace kemb::app

@@ -149,7 +149,7 @@ TEST(Gate, NeverTwoJobsInTheDriverAndSecondStartsPrintNothing) {
   for (int t = 0; t < 16; ++t) {
     threads.emplace_back([&, t] {
       const int job = 1 + t / 2;
-      switch (gate->Enter(job, nullptr)) {
+      switch (gate->Enter(job, nullptr, true)) {
         case JobGate::Entry::kRun:
           if (++inside > 1) ++overlaps;
           ++runs;
@@ -174,11 +174,11 @@ TEST(Gate, NeverTwoJobsInTheDriverAndSecondStartsPrintNothing) {
   EXPECT_TRUE(gate->MayAdmit());
 }
 
-TEST(Gate, AdmissionWaitsUntilTheJobsThreadHasMovedOn) {
+TEST(Gate, AdmissionWaitsUntilTheJobThreadHasMovedOn) {
   auto gate = JobGate::Create();
   std::atomic<int> step{0};
   std::thread job_thread([&] {
-    ASSERT_EQ(gate->Enter(7, nullptr), JobGate::Entry::kRun);
+    ASSERT_EQ(gate->Enter(7, nullptr, true), JobGate::Entry::kRun);
     gate->Leave(7);
     step = 1;
     while (step != 2) std::this_thread::yield();  // PAPPL's job end runs here
@@ -196,19 +196,49 @@ TEST(Gate, AdmissionWaitsUntilTheJobsThreadHasMovedOn) {
 
   // A thread that ends releases its mark too.
   std::thread ending([&] {
-    ASSERT_EQ(gate->Enter(8, nullptr), JobGate::Entry::kRun);
+    ASSERT_EQ(gate->Enter(8, nullptr, true), JobGate::Entry::kRun);
     gate->Leave(8);
   });
   ending.join();
   EXPECT_TRUE(gate->MayAdmit());
 }
 
+TEST(Gate, NextJobWaitsForThePreviousJobThreadToEndButNotForAStreamingClient) {
+  auto gate = JobGate::Create();
+  std::atomic<bool> release{false}, second_in{false};
+  std::thread first([&] {
+    ASSERT_EQ(gate->Enter(1, nullptr, true), JobGate::Entry::kRun);
+    gate->Leave(1);
+    while (!release) std::this_thread::yield();  // PAPPL's end of job 1, device close included
+  });
+  std::thread second([&] {
+    EXPECT_EQ(gate->Enter(2, nullptr, true), JobGate::Entry::kRun);
+    second_in = true;
+    gate->Leave(2);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(second_in) << "job 2 entered while job 1's thread was still ending";
+  release = true;
+  first.join();
+  second.join();
+  EXPECT_TRUE(second_in);
+  EXPECT_GE(gate->counts().waits, 1u);
+
+  // A client thread that streamed a job goes on serving its client: it leaves no mark.
+  std::thread client([&] {
+    ASSERT_EQ(gate->Enter(3, nullptr, false), JobGate::Entry::kRun);
+    gate->Leave(3);
+    EXPECT_TRUE(gate->MayAdmit());
+  });
+  client.join();
+}
+
 TEST(Gate, WaitingJobGivesUpWhenCancelled) {
   auto gate = JobGate::Create();
-  ASSERT_EQ(gate->Enter(1, nullptr), JobGate::Entry::kRun);
+  ASSERT_EQ(gate->Enter(1, nullptr, true), JobGate::Entry::kRun);
   std::atomic<bool> cancel{false};
   std::thread second([&] {
-    EXPECT_EQ(gate->Enter(2, [&] { return cancel.load(); }), JobGate::Entry::kCanceled);
+    EXPECT_EQ(gate->Enter(2, [&] { return cancel.load(); }, true), JobGate::Entry::kCanceled);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   cancel = true;
