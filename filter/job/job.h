@@ -10,6 +10,7 @@
 
 #include <cups/raster.h>
 
+#include "content/content_choice.h"
 #include "job/cups_compat.h"
 #include "printer/byte_buffer.h"
 #include "printer/byte_sink.h"
@@ -26,6 +27,7 @@ struct Job {
   std::string spool_dir = "/tmp";     // where the page spool and the halftoner's image live
   std::string halftoner = "kemb_ID";  // found on PATH
   HalftoneRunner halftone;            // empty: run `halftoner`
+  ContentChoice content = ContentChoice::kAuto;  // what the user says the pages hold
   Allocator* allocator = nullptr;     // the page buffers' blocks; nullptr: the heap
   cups_raster_t* raster = nullptr;
   ppd_file_t* ppd = nullptr;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "content/content_choice.h"
 #include "convert/threshold.h"
 #include "job/cancel.h"
 #include "job/temp_file.h"
@@ -26,24 +27,31 @@ Status PagePipeline::PrintPage(PrintState& state, cups_page_header2_t& header, i
   TempFile pbm(base + ".pbm");
   FILE* log = job_.log;
   InkCount ink;
+  regions_ = {};
+  // A page too large for its region map is printed as a photo, which is what the regions
+  // would mostly have taken from the halftoner anyway.
+  const bool mapped = job_.content == ContentChoice::kTextAndGraphic &&
+                      region_map_.Start(header.cupsBytesPerLine / 3, header.cupsHeight);
 
   Status status = [&] {
     UniqueFd spool(CreateNew(ppm.path()));
     if (!spool.valid()) return Status::Fail(SystemError("Unable to create spool file", ppm.path()));
     ppm.Arm();
-    return Spool(state, header, spool.get(), ppm.path(), &ink);
+    return Spool(state, header, spool.get(), ppm.path(), &ink, mapped ? &region_map_ : nullptr);
   }();
 
-  Source source{ppm.path(), PpmHeader(header).size(), false};
+  Source source;
+  source.path = ppm.path();
+  source.head_len = PpmHeader(header).size();
   bool rows_left = true;
   if (status.ok()) {
     const double ratio = ink.Ratio();
     std::fprintf(log, "ERROR:pic number:%s\n", RatioText(ratio).c_str());
-    if (const int mode = ChooseHalftone(ratio); mode != 0) {
+    if (const PagePath path = ChoosePath(header, page, ratio, mapped); path.mode != 0) {
       pbm.Arm();
-      status = Halftone(header, base, mode, pbm.path(), &source);
+      status = Halftone(header, base, path, pbm.path(), &source);
       // Cancelled before its image was read: the page prints no more rows.
-      rows_left = source.picture;
+      rows_left = source.picture || !source.image_path.empty();
     }
   }
   if (status.ok() && rows_left) status = ReadBack(state, header, source);
@@ -57,7 +65,7 @@ Status PagePipeline::PrintPage(PrintState& state, cups_page_header2_t& header, i
       std::fprintf(log, "ERROR: cCommand1:%s iRet=%d errno:%d\n", ppm.path().c_str(), ret, errno);
     }
   }
-  if (source.picture) {
+  if (source.picture || !source.image_path.empty()) {
     if (int ret = pbm.Remove(); ret != 0) {
       std::fprintf(log, "ERROR: cCommand2:%s iRet=%d\n", pbm.path().c_str(), ret);
     }
@@ -65,8 +73,55 @@ Status PagePipeline::PrintPage(PrintState& state, cups_page_header2_t& header, i
   return status;
 }
 
-Status PagePipeline::Halftone(cups_page_header2_t& header, const std::string& base, int mode,
-                              const std::string& pbm_path, Source* source) {
+PagePath PagePipeline::ChoosePath(const cups_page_header2_t& header, int page, double ratio,
+                                  bool mapped) {
+  const ContentChoice choice = job_.content;
+  PagePath path = ChoosePagePath(choice, ChooseHalftone(ratio));
+  // The automatic rule's log is the ratio line alone, as it always was.
+  if (choice == ContentChoice::kAuto) return path;
+
+  std::string why;
+  if (path.regions && !mapped) {
+    path = {kModeDiffuseAll, false};
+    why = ", the page too large to map its regions";
+  } else if (path.regions) {
+    regions_ = region_map_.Find();
+    const size_t count = regions_.pictures.size();
+    why = " (" + std::to_string(regions_.picture_tiles) + " of " +
+          std::to_string(regions_.tiles) + " tiles are picture, " +
+          std::to_string(regions_.open_joins) + " joins not on paper)";
+    if (count == 0) {
+      path = {kModeTextOnly, false};
+    } else if (header.HWResolution[0] == 360 && header.HWResolution[1] == 360) {
+      // Text of such a page prints at 180 x 180, the halftoner's image at 360 x 360: they
+      // cannot share the page, so the halftoner's mode that keeps text solid takes it all.
+      path = {kModeSolidDark, false};
+      why += ", the page at 360 x 360 dpi prints one way";
+    } else {
+      why = " with " + std::to_string(count) + " picture region" + (count == 1 ? "" : "s") +
+            " from the halftoner" + why + ":";
+      for (const PixelRect& r : regions_.pictures) {
+        why += " " + std::to_string(r.x0) + "," + std::to_string(r.y0) + "-" +
+               std::to_string(r.x1) + "," + std::to_string(r.y1);
+      }
+    }
+  }
+  const char* taken = path.mode == kModeTextOnly ? "text path"
+                      : path.regions             ? "text path"
+                      : path.mode == kModeDiffuseAll
+                          ? "halftoner mode 2"
+                          : "halftoner mode 3";
+  std::fprintf(job_.log, "DEBUG: Page %d: %s=%s: %s%s\n", page,
+               std::string(kContentOption).c_str(), std::string(ContentKeyword(choice)).c_str(),
+               taken, why.c_str());
+  if (!path.regions) regions_ = {};
+  return path;
+}
+
+Status PagePipeline::Halftone(cups_page_header2_t& header, const std::string& base,
+                              const PagePath& path, const std::string& pbm_path,
+                              Source* source) {
+  const int mode = path.mode;
   // The halftoner's image must be its own: nothing stale of ours may stand in for it.
   ::unlink(pbm_path.c_str());
   job_.out->Flush();
@@ -94,10 +149,25 @@ Status PagePipeline::Halftone(cups_page_header2_t& header, const std::string& ba
       !s.ok()) {
     return s;
   }
+  if (path.regions) {
+    // Dot for pixel: the image must cover the page it is laid over.
+    if (image.width != header.cupsWidth || image.height != header.cupsHeight) {
+      return Status::Fail("Bad halftoner image " + pbm_path + ": " +
+                          std::to_string(image.width) + " x " + std::to_string(image.height) +
+                          " for a page of " + std::to_string(header.cupsWidth) + " x " +
+                          std::to_string(header.cupsHeight));
+    }
+    source->image_path = pbm_path;
+    source->image_head_len = image.head_len;
+    source->image_width = image.width;
+    return Status::Ok();
+  }
   header.cupsWidth = image.width;
   header.cupsHeight = image.height;
   header.cupsBytesPerLine = (image.width + 7) / 8;
-  *source = {pbm_path, image.head_len, true};
+  source->path = pbm_path;
+  source->head_len = image.head_len;
+  source->picture = true;
   return Status::Ok();
 }
 
@@ -107,7 +177,7 @@ std::string PagePipeline::PpmHeader(const cups_page_header2_t& header) {
 }
 
 Status PagePipeline::Spool(PrintState& state, const cups_page_header2_t& header, int fd,
-                           const std::string& path, InkCount* ink) {
+                           const std::string& path, InkCount* ink, RegionMap* regions) {
   const std::string head = PpmHeader(header);
   if (!WriteFull(fd, reinterpret_cast<const uint8_t*>(head.data()), head.size())) {
     return Status::Fail(SystemError("Unable to write spool file", path));
@@ -117,6 +187,7 @@ Status PagePipeline::Spool(PrintState& state, const cups_page_header2_t& header,
   for (unsigned y = 0; y < header.cupsHeight && !Canceled; ++y) {
     if (cupsRasterReadPixels(job_.raster, row, row_bytes) == 0) break;
     ink->AddRow(row, row_bytes);
+    if (regions != nullptr) regions->AddRow(row, y);
     if (!WriteFull(fd, row, row_bytes)) {
       return Status::Fail(SystemError("Unable to write spool file", path));
     }
@@ -128,7 +199,7 @@ Status PagePipeline::ReadBack(PrintState& state, cups_page_header2_t& header,
                               const Source& source) {
   FILE* log = job_.log;
   bool reduce = false;
-  if (!source.picture && header.HWResolution[0] == 360 && header.HWResolution[1] == 360) {
+  if (!source.picture && source.image_path.empty() && header.HWResolution[0] == 360 && header.HWResolution[1] == 360) {
     // Printed at 180 x 180: each dot stands for a 2 x 2 block of pixels.
     header.HWResolution[0] = header.HWResolution[1] = 180;
     header.cupsWidth = (header.cupsWidth + 1) / 2;
@@ -153,6 +224,7 @@ Status PagePipeline::ReadBack(PrintState& state, cups_page_header2_t& header,
   std::fprintf(log, "ERROR: pbmHead %s ok \n", head.c_str());
 
   if (source.picture) return ReadPictureRows(state, header, file.get());
+  if (!source.image_path.empty()) return ReadMixedRows(state, header, file.get(), source);
   return ReadTextRows(state, header, file.get(), reduce);
 }
 
@@ -163,6 +235,47 @@ Status PagePipeline::ReadPictureRows(PrintState& state, const cups_page_header2_
     if (ssize_t n = ReadRow(fd, row, header.cupsBytesPerLine, 0x00); n < 1) {
       std::fprintf(job_.log, "ERROR: readfile to Planes[0], iReadLen:%zd\n", n);
       break;
+    }
+    if (Status s = OutputLine(state, *job_.out, header); !s.ok()) return s;
+  }
+  return Status::Ok();
+}
+
+Status PagePipeline::ReadMixedRows(PrintState& state, const cups_page_header2_t& header, int fd,
+                                   const Source& source) {
+  FILE* log = job_.log;
+  errno = 0;
+  UniqueFd image(OpenForRead(source.image_path));
+  if (!image.valid()) {
+    return Status::Fail("open " + source.image_path + " error:" + std::to_string(errno));
+  }
+  std::fprintf(log, "ERROR: open %s ok %d\n", source.image_path.c_str(), errno);
+  const size_t image_bytes = (source.image_width + 7) / 8;
+  if (!image_row_.Allocate(image_bytes)) return Status::Fail("Unable to allocate memory");
+  std::string head(source.image_head_len, '\0');
+  if (ReadFull(image.get(), reinterpret_cast<uint8_t*>(head.data()), head.size()) !=
+      static_cast<ssize_t>(head.size())) {
+    return Status::Fail("Bad halftoner image " + source.image_path + ": no rows");
+  }
+
+  uint8_t* row = state.Planes[0].data();
+  const size_t row_bytes = header.cupsBytesPerLine;
+  const std::span<uint8_t> dots(row, (header.cupsWidth + 7) / 8);
+  const std::span<const uint8_t> image_row(image_row_.data(), image_bytes);
+  for (unsigned y = 0; y < header.cupsHeight && !Canceled; ++y) {
+    if (ssize_t n = ReadRow(fd, row, row_bytes, kWhite); n < 1) {
+      std::fprintf(log, "ERROR: readfile to Planes[0], iReadLen:%zd\n", n);
+      break;
+    }
+    // The halftoner writes every row the page header states: fewer is a broken image.
+    if (ReadRow(image.get(), image_row_.data(), image_bytes, 0x00) !=
+        static_cast<ssize_t>(image_bytes)) {
+      return Status::Fail("Bad halftoner image " + source.image_path + ": ends before row " +
+                          std::to_string(y));
+    }
+    TransToGray(row, header);
+    for (const PixelRect& r : regions_.pictures) {
+      if (r.y0 <= y && y < r.y1) CopyDots(dots, image_row, r.x0, r.x1);
     }
     if (Status s = OutputLine(state, *job_.out, header); !s.ok()) return s;
   }
