@@ -2,6 +2,8 @@
 //   Contents/Identity          product and manufacturer the filter accepts, OEM nickname
 //   Contents/FilterAndCopies   raster goes to rastertokemb; CUPS, not the filter, makes copies
 //   Contents/Resolutions       exactly the resolutions the command set can print, and the default
+//   Contents/ContentChoice     print-content-optimize: the IPP keywords the filter reads, a
+//                              PickOne that dialogs show, automatic by default
 //   Contents/PageSizes         exactly the model's paper, its size, and margins inside the paper
 //                              and within the carriage's print line
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "content/content_choice.h"
 #include "ppd_file.h"
 #include "ppd_models.h"
 
@@ -59,6 +62,26 @@ TEST_P(Contents, FilterAndCopies) {
   ASSERT_EQ(ppd_->num_filters, 1) << model.file;
   EXPECT_STREQ(ppd_->filters[0], "application/vnd.cups-raster 100 rastertokemb") << model.file;
   EXPECT_EQ(ppd_->manual_copies, 1) << model.file << ": cupsManualCopies must be True";
+}
+
+TEST_P(Contents, ContentChoice) {
+  const PpdModel& model = GetParam();
+  const std::vector<std::string> keywords = ChoiceKeywords("print-content-optimize");
+  EXPECT_EQ(keywords, (std::vector<std::string>{"auto", "text", "photo", "graphic",
+                                                "text-and-graphic"}))
+      << model.file;
+  for (const std::string& keyword : keywords) {
+    EXPECT_TRUE(ParseContentChoice(keyword).has_value()) << model.file << ": " << keyword;
+  }
+  EXPECT_EQ(DefaultChoice("print-content-optimize"), "auto") << model.file;
+  const ppd_option_t* option = FindOption(ppd_.get(), "print-content-optimize");
+  ASSERT_NE(option, nullptr) << model.file;
+  EXPECT_EQ(option->ui, PPD_UI_PICKONE) << model.file;
+  EXPECT_STRNE(option->text, "") << model.file << ": dialogs need its label";
+  // The choice travels in the options argument only: nothing of it goes into the raster.
+  for (int i = 0; i < option->num_choices; ++i) {
+    EXPECT_STREQ(option->choices[i].code, "") << model.file << ": " << option->choices[i].choice;
+  }
 }
 
 TEST_P(Contents, Resolutions) {
