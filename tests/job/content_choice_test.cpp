@@ -9,6 +9,7 @@
 //                                                  text path's dots, inside the halftoner's, the
 //                                                  join on paper
 //   TextAndGraphic.TextOnlyPageIsTheTextPath       no picture: no halftoner, the text bytes
+//   TextAndGraphic.Page360x360GoesToModeThree      text there prints at 180 x 180: no mixing
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -335,6 +336,29 @@ TEST(TextAndGraphic, TextOnlyPageIsTheTextPath) {
   const ContentRun mixed = RunWith(ContentChoice::kTextAndGraphic, page, mixed_dir, ppd);
   EXPECT_EQ(mixed.calls, std::vector<std::string>{});
   EXPECT_EQ(mixed.outcome.out, text.outcome.out);
+}
+
+TEST(TextAndGraphic, Page360x360GoesToModeThree) {
+  TempDir ppd_dir, spool;
+  const std::string ppd = WritePpd(ppd_dir.File("p.ppd"), "(KEMB-WMZ)", "KEMB");
+  RasterPage page(PageHeader(kWidth, kHeight, 360, 360));
+  for (unsigned y = kPhotoArea.y0; y < kPhotoArea.y1; ++y) {
+    for (unsigned x = kPhotoArea.x0; x < kPhotoArea.x1; ++x) page.SetPixel(x, y, 120, 140, 90);
+  }
+  std::vector<std::string> calls;
+  InProcessCall call;
+  call.raster = RasterBytes({page});
+  call.ppd = ppd;
+  call.spool_dir = spool.path();
+  call.content = ContentChoice::kTextAndGraphic;
+  call.halftone = CheckerHalftoner(&calls);
+  const JobOutcome outcome = RunInProcess(call).outcome;
+  EXPECT_EQ(outcome.status, 0) << outcome.log;
+  EXPECT_EQ(calls, std::vector<std::string>{"360 3"});
+  EXPECT_NE(outcome.log.find("print-content-optimize=text-and-graphic: halftoner mode 3 ("),
+            std::string::npos)
+      << outcome.log;
+  EXPECT_NE(outcome.log.find("pbm ok"), std::string::npos) << outcome.log;
 }
 
 }  // namespace
