@@ -106,11 +106,9 @@ PagePath PagePipeline::ChoosePath(const cups_page_header2_t& header, int page, d
       }
     }
   }
-  const char* taken = path.mode == kModeTextOnly ? "text path"
-                      : path.regions             ? "text path"
-                      : path.mode == kModeDiffuseAll
-                          ? "halftoner mode 2"
-                          : "halftoner mode 3";
+  const char* taken = path.mode == kModeTextOnly || path.regions ? "text path"
+                      : path.mode == kModeDiffuseAll                 ? "halftoner mode 2"
+                                                                     : "halftoner mode 3";
   std::fprintf(job_.log, "DEBUG: Page %d: %s=%s: %s%s\n", page,
                std::string(kContentOption).c_str(), std::string(ContentKeyword(choice)).c_str(),
                taken, why.c_str());
