@@ -1,5 +1,5 @@
 // PagePipeline: one page from raster rows to printer bands.
-//   Spool     raster rows to /tmp/kemb<job>_<page>.ppm, counting inked and dark pixels
+//   Spool     raster rows to <folder>/kemb<job>_<page>.ppm, counting inked and dark pixels
 //   decide    text or picture (the picture path hands the spool to the halftoner)
 //   ReadBack  rows from the spool (thresholded here) or the halftoner's image, into OutputLine
 //   end       EndPage, temporary files removed
@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include <cups/raster.h>
 
@@ -20,7 +21,10 @@ namespace kemb {
 
 class PagePipeline {
  public:
-  explicit PagePipeline(const Job& job) : job_(job) { plane360_.SetAllocator(job.allocator); }
+  // `folder`: the job's private folder, where the page files are made.
+  PagePipeline(const Job& job, std::string folder) : job_(job), folder_(std::move(folder)) {
+    plane360_.SetAllocator(job.allocator);
+  }
 
   // Called after StartPage; ends the page. A failure has ended the page (form feed) and removed
   // its files; the job must stop. A cancel stops the row loops and the halftoner; the page
@@ -44,6 +48,7 @@ class PagePipeline {
   Status ReadPictureRows(PrintState& state, const cups_page_header2_t& header, int fd);
 
   const Job& job_;
+  std::string folder_;
   ByteBuffer plane360_;  // second row of a pair on reduced pages
 };
 
