@@ -115,8 +115,12 @@ FaultRun RunFaulted(const FaultCall& call) {
     dup2(in[0], 0), dup2(out[1], 1), dup2(err[1], 2);
     // The go-between keeps no pipe end of the filter's open, or the filter never sees EOF.
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1], report[0]}) ::close(fd);
-    if (call.private_tmp)
-      RunInPrivateTmp(*call.private_tmp, report[1], program.c_str(), argv.data(), envp.data());
+    const RunAs* user = call.user ? &*call.user : nullptr;
+    if (call.private_tmp) {
+      RunInPrivateTmp(*call.private_tmp, report[1], program.c_str(), argv.data(), envp.data(),
+                      user);
+    }
+    if (user != nullptr && !DropTo(*user)) _exit(126);
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
@@ -219,7 +223,12 @@ FaultRun RunFaulted(const FaultCall& call) {
   } else {
     if (WIFEXITED(wait_status)) outcome.status = WEXITSTATUS(wait_status);
     if (WIFSIGNALED(wait_status)) outcome.signal = WTERMSIG(wait_status);
-    if (call.args.size() > 0) outcome.left = SpoolFilesLeft(call.args[0]);
+    // The job's folder is made in the $TMPDIR it was given, if any.
+    std::vector<std::string> folders = SpoolFolders();
+    for (const std::string& e : call.env) {
+      if (e.rfind("TMPDIR=/", 0) == 0) folders.push_back(e.substr(7));
+    }
+    if (call.args.size() > 0) outcome.left = SpoolFilesLeft(call.args[0], folders);
   }
   ::close(report[0]);
   return run;

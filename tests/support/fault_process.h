@@ -41,6 +41,7 @@ struct FaultCall {
   Reader reader;
   int printer_pipe_bytes = 0;  // capacity of the printer pipe; 0: the system's
   std::optional<PrivateTmp> private_tmp;
+  std::optional<RunAs> user;  // run the filter as this user, as CUPS does; else as we are
 };
 
 struct FaultRun {
