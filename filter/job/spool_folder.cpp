@@ -20,11 +20,13 @@ std::string SpoolParent(const char* tmpdir) {
 }
 
 Status SpoolFolder::Make(const std::string& parent, const std::string& job_id) {
-  std::string pattern = parent + (parent.ends_with('/') ? "" : "/") + "kemb" + job_id + ".XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
+  const std::string pattern =
+      parent + (parent.ends_with('/') ? "" : "/") + "kemb" + job_id + ".XXXXXX";
+  std::string path = pattern;
+  if (mkdtemp(path.data()) == nullptr) {
     return Status::Fail("Unable to create spool folder " + pattern + ": " + std::strerror(errno));
   }
-  path_ = pattern;
+  path_ = path;
   return Status::Ok();
 }
 

@@ -39,7 +39,7 @@ std::vector<std::string> Environment(const FaultCall& call) {
     const std::string name = entry.substr(0, entry.find('=') + 1);
     if (name == "PPD=") return true;
     for (const std::string& e : call.env) {
-      if (e.compare(0, name.size(), name) == 0) return true;
+      if (e.compare(0, name.size(), name) == 0 || e + "=" == name) return true;
     }
     return false;
   };
@@ -47,7 +47,9 @@ std::vector<std::string> Environment(const FaultCall& call) {
     if (!replaced(*e)) env.emplace_back(*e);
   }
   env.push_back("PPD=" + call.ppd);
-  env.insert(env.end(), call.env.begin(), call.env.end());
+  for (const std::string& e : call.env) {
+    if (e.find('=') != std::string::npos) env.push_back(e);
+  }
   return env;
 }
 

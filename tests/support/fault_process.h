@@ -34,7 +34,7 @@ struct FaultCall {
   std::string program;  // default: the built rastertokemb
   std::vector<std::string> args;
   std::string ppd;                    // $PPD
-  std::vector<std::string> env;       // NAME=value entries replacing those inherited
+  std::vector<std::string> env;       // NAME=value entries replacing those inherited; NAME unsets
   std::vector<uint8_t> input;         // the raster stream on standard input
   size_t input_held_from = SIZE_MAX;  // bytes from here on are written only after the SIGTERM
   Trigger sigterm;
