@@ -3,7 +3,7 @@
 // document of its own, text and picture pages in a different order, so the two jobs pass each
 // other's page numbers while they run. Every round, each printer file must be byte for byte
 // what that scheduler printed alone, and neither the shared /tmp nor the schedulers' own
-// temporary folders may keep a file of the job.
+// temporary folders (where the filter keeps its pages) may keep a file of the job.
 #include <glob.h>
 #include <unistd.h>
 
@@ -134,6 +134,10 @@ TEST(TwinSchedulers, SameJobIdsNeverMixTheirPages) {
     ASSERT_EQ(AwaitJob(*twin, id), IPP_JSTATE_COMPLETED) << twin->sandbox.Diagnostics();
     twin->solo = TakePrinted(*twin);
     ASSERT_FALSE(twin->solo.empty());
+    // The filter kept its pages in the scheduler's own TempDir, which CUPS hands it as $TMPDIR.
+    const std::string folder = twin->sandbox.Path("spool/tmp/kemb" + std::to_string(id) + ".");
+    EXPECT_NE(twin->sandbox.ErrorLog().find("open " + folder), std::string::npos)
+        << twin->sandbox.Diagnostics();
   }
   ASSERT_NE(twins[0]->solo, twins[1]->solo);
 
