@@ -56,4 +56,13 @@ std::string JobFolderIn(const std::string& text, const std::string& job) {
   return "";
 }
 
+std::string FolderAsWord(std::string log, const std::string& job) {
+  const std::string folder = JobFolderIn(log, job);
+  if (folder.empty()) return log;
+  for (size_t at; (at = log.find(folder)) != std::string::npos;) {
+    log.replace(at, folder.size(), "<folder>");
+  }
+  return log;
+}
+
 }  // namespace kemb::testing
