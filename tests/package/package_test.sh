@@ -81,6 +81,16 @@ for p in "${packages[@]}"; do
   debs+=("$deb")
   say "$(basename "$deb"): $(stat -c %s "$deb") bytes"
 done
+# The package `cups` carries other makers' drivers; the driver needs only the scheduler and
+# the filter chain, and must not drag it in.
+for deb in "${debs[@]}"; do
+  for field in Pre-Depends Depends Recommends; do
+    if dpkg-deb -f "$deb" "$field" | tr ',|' '\n\n' | sed 's/(.*//; s/[[:space:]]//g' |
+      grep -qx cups; then
+      fail "$(basename "$deb"): $field names the package cups"
+    fi
+  done
+done
 say "lintian"
 lint=0
 lintian --fail-on error,warning -I --show-overrides "$work"/debs/*.changes \
