@@ -2,6 +2,7 @@
 #include "job/filter_main.h"
 
 #include <fcntl.h>
+#include <cstdlib>
 #include <unistd.h>
 
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "job/cups_compat.h"
 #include "job/job.h"
+#include "job/spool_folder.h"
 #include "job/temp_file.h"
 
 namespace kemb {
@@ -73,6 +75,7 @@ int FilterMain(int argc, char** argv, const char* ppd_path, ByteSink& out, FILE*
 
   Job job;
   job.id = argv[1];
+  job.spool_dir = SpoolParent(std::getenv("TMPDIR"));
   job.raster = raster;
   job.ppd = ppd;
   job.out = &out;

@@ -6,6 +6,7 @@
 #include "job/cancel.h"
 #include "job/page_header.h"
 #include "job/page_pipeline.h"
+#include "job/spool_folder.h"
 #include "printer/printer.h"
 
 namespace kemb {
@@ -60,7 +61,10 @@ int RunJob(const Job& job) {
     return 1;
   }
 
-  PagePipeline pipeline(job);
+  // Made before the first page and gone, after its files, however the job ends.
+  SpoolFolder folder;
+  if (Status s = folder.Make(job.spool_dir, job.id); !s.ok()) return Fail(job, s);
+  PagePipeline pipeline(job, folder.path());
   cups_page_header2_t header;
   int page = 0;
   while (cupsRasterReadHeader2(job.raster, &header)) {
@@ -78,7 +82,10 @@ int RunJob(const Job& job) {
   }
 
   if (Status s = Shutdown(state, out); !s.ok()) return Fail(job, s);
-  return page > 0 ? 0 : 1;
+  if (page > 0) return 0;
+  // Else CUPS shows no more than "Filter failed".
+  if (!Canceled) std::fputs("ERROR: The job held no pages\n", job.log);
+  return 1;
 }
 
 }  // namespace kemb

@@ -24,7 +24,7 @@ using HalftoneRunner = std::function<Status(const std::string& base, unsigned xr
 
 struct Job {
   std::string id;                     // decimal job ID, used in the temporary file names
-  std::string spool_dir = "/tmp";     // where the page spool and the halftoner's image live
+  std::string spool_dir = "/tmp";     // where the job makes its private folder for page files
   std::string halftoner = "kemb_ID";  // found on PATH
   HalftoneRunner halftone;            // empty: run `halftoner`
   ContentChoice content = ContentChoice::kAuto;  // what the user says the pages hold

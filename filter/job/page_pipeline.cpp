@@ -22,7 +22,7 @@ std::string SystemError(const std::string& what, const std::string& path) {
 }  // namespace
 
 Status PagePipeline::PrintPage(PrintState& state, cups_page_header2_t& header, int page) {
-  const std::string base = job_.spool_dir + "/kemb" + job_.id + "_" + std::to_string(page);
+  const std::string base = folder_ + "/kemb" + job_.id + "_" + std::to_string(page);
   TempFile ppm(base + ".ppm");
   TempFile pbm(base + ".pbm");
   FILE* log = job_.log;

@@ -1,5 +1,5 @@
 // PagePipeline: one page from raster rows to printer bands.
-//   Spool     raster rows to /tmp/kemb<job>_<page>.ppm, counting inked and dark pixels
+//   Spool     raster rows to <folder>/kemb<job>_<page>.ppm, counting inked and dark pixels
 //   decide    text or picture (the picture path hands the spool to the halftoner), by the
 //             page's dark share or by the content the user chose
 //   ReadBack  rows from the spool (thresholded here) or the halftoner's image, into OutputLine;
@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include <cups/raster.h>
 
@@ -23,7 +24,8 @@ namespace kemb {
 
 class PagePipeline {
  public:
-  explicit PagePipeline(const Job& job) : job_(job) {
+  // `folder`: the job's private folder, where the page files are made.
+  PagePipeline(const Job& job, std::string folder) : job_(job), folder_(std::move(folder)) {
     plane360_.SetAllocator(job.allocator);
     image_row_.SetAllocator(job.allocator);
   }
@@ -58,6 +60,7 @@ class PagePipeline {
                        const Source& source);
 
   const Job& job_;
+  std::string folder_;
   ByteBuffer plane360_;  // second row of a pair on reduced pages
   ByteBuffer image_row_;  // the halftoner's row beside the thresholded one
   RegionMap region_map_;  // text and graphic: counted while spooling

@@ -105,6 +105,16 @@ void KeepArtifacts(const Sandbox& sandbox) {
   }
 }
 
+// The job's folder goes in the scheduler's TempDir; nothing of it belongs in /tmp either.
+std::vector<std::string> Leftovers(const Sandbox& sandbox, int id) {
+  const std::string name = "kemb" + std::to_string(id);
+  std::vector<std::string> left = Glob("/tmp/" + name + "[._]*");
+  for (const std::string& path : Glob(sandbox.Path("spool/tmp/" + name + "*"))) {
+    left.push_back(path);
+  }
+  return left;
+}
+
 }  // namespace
 
 void RunSession(Session& session) {
@@ -145,7 +155,7 @@ void RunSession(Session& session) {
     JobResult job;
     job.id = ids[i];
     job.state = states.at(ids[i]);
-    job.leftovers = Glob("/tmp/kemb" + std::to_string(ids[i]) + "_*");
+    job.leftovers = Leftovers(sandbox, ids[i]);
     // Read before the next job on the queue writes its device file.
     job.stream = ReadBytes(sandbox.Path(std::string(kQueues[i].queue) + ".prn"));
     session.jobs.push_back(std::move(job));
@@ -161,7 +171,7 @@ void RunSession(Session& session) {
     JobResult job;
     job.id = photo_ids[i];
     job.state = photo_states.at(photo_ids[i]);
-    job.leftovers = Glob("/tmp/kemb" + std::to_string(photo_ids[i]) + "_*");
+    job.leftovers = Leftovers(sandbox, photo_ids[i]);
     job.stream = ReadBytes(sandbox.Path(std::string(kQueues[i].queue) + ".prn"));
     session.photo_jobs.push_back(std::move(job));
   }
