@@ -156,8 +156,9 @@ int main(int argc, char** argv) {
     }
   }
   if (files.size() < 3) {
-    std::fprintf(stderr, "usage: bench-quality PAGE.ras TEXT.prn CHOICE.prn... "
-                         "[--not-text x0,y0,x1,y1]...\n");
+    std::fprintf(stderr,
+                 "usage: bench-quality PAGE.ras TEXT.prn CHOICE.prn... "
+                 "[--not-text x0,y0,x1,y1]...\n");
     return 2;
   }
 
@@ -183,8 +184,7 @@ int main(int argc, char** argv) {
         content = {std::min(content.x0, x), std::min(content.y0, y), std::max(content.x1, x + 1),
                    std::max(content.y1, y + 1)};
       }
-      page[size_t(y) * width + x] = 0.2126 * Linear(p[0] / 255.0) +
-                                    0.7152 * Linear(p[1] / 255.0) +
+      page[size_t(y) * width + x] = 0.2126 * Linear(p[0] / 255.0) + 0.7152 * Linear(p[1] / 255.0) +
                                     0.0722 * Linear(p[2] / 255.0);
     }
   }

@@ -100,13 +100,17 @@ bool RegionMap::Grow(CellRect* rect) const {
   };
   for (int round = 0; round < 2; ++round) {
     unsigned left = rect->c0, right = rect->c1 - 1;
-    push(&left, [&](unsigned c) { return ColumnBlank(c, rect->r0, rect->r1); }, -1, 0);
-    push(&right, [&](unsigned c) { return ColumnBlank(c, rect->r0, rect->r1); }, +1, cols_ - 1);
+    push(
+        &left, [&](unsigned c) { return ColumnBlank(c, rect->r0, rect->r1); }, -1, 0);
+    push(
+        &right, [&](unsigned c) { return ColumnBlank(c, rect->r0, rect->r1); }, +1, cols_ - 1);
     rect->c0 = left;
     rect->c1 = right + 1;
     unsigned top = rect->r0, bottom = rect->r1 - 1;
-    push(&top, [&](unsigned r) { return RowBlank(r, rect->c0, rect->c1); }, -1, 0);
-    push(&bottom, [&](unsigned r) { return RowBlank(r, rect->c0, rect->c1); }, +1, rows_ - 1);
+    push(
+        &top, [&](unsigned r) { return RowBlank(r, rect->c0, rect->c1); }, -1, 0);
+    push(
+        &bottom, [&](unsigned r) { return RowBlank(r, rect->c0, rect->c1); }, +1, rows_ - 1);
     rect->r0 = top;
     rect->r1 = bottom + 1;
     if (round == 0) closed = true;  // only the final round's edges count

@@ -14,7 +14,9 @@
 namespace kemb {
 namespace {
 
-bool Bit(const std::vector<uint8_t>& row, unsigned x) { return row[x / 8] & (0x80 >> (x % 8)); }
+bool Bit(const std::vector<uint8_t>& row, unsigned x) {
+  return row[x / 8] & (0x80 >> (x % 8));
+}
 
 TEST(CopyDots, EveryMaskAgainstABitLoop) {
   std::mt19937 random(7);
@@ -121,8 +123,8 @@ TEST(RegionMap, PagesAndTheirRegions) {
     const Regions found = Map(200, 160, c.page);
     std::string got;
     for (const PixelRect& r : found.pictures) {
-      got += std::to_string(r.x0) + "," + std::to_string(r.y0) + "-" + std::to_string(r.x1) +
-             "," + std::to_string(r.y1) + " ";
+      got += std::to_string(r.x0) + "," + std::to_string(r.y0) + "-" + std::to_string(r.x1) + "," +
+             std::to_string(r.y1) + " ";
     }
     EXPECT_EQ(found.pictures, c.regions) << got;
     EXPECT_EQ(found.open_joins, c.open_joins);

@@ -21,11 +21,11 @@
 #include <sstream>
 
 #include "content/regions.h"
+#include "stream_decoder.h"
 #include "support/in_process_job.h"
 #include "support/job_files.h"
 #include "support/raster_writer.h"
 #include "support/run_filter.h"
-#include "stream_decoder.h"
 
 namespace kemb::testing {
 namespace {
@@ -37,7 +37,9 @@ class ContentOption : public ::testing::Test {
   void SetUp() override {
     std::ofstream script(dir_.File("kemb_ID"));
     script << "#!/bin/sh\n"
-              "echo \"$@\" >> " << dir_.File("calls") << "\n"
+              "echo \"$@\" >> "
+           << dir_.File("calls")
+           << "\n"
               "size=$(head -c 40 \"$1.ppm\" | sed -n 2p)\n"
               "w=${size% *}; h=${size#* }\n"
               "printf 'P4\\n%s %s\\n' \"$w\" \"$h\" > \"$1.pbm\"\n"
@@ -79,9 +81,9 @@ TEST_F(ContentOption, EachValueTakesItsPath) {
   for (unsigned x = 0; x < 40; x += 3) text.SetDot(x, 5);
   struct Case {
     const char* options;
-    const char* mode;        // the halftoner's mode; nullptr: not run
-    const char* path_line;   // the page's DEBUG line; nullptr: none
-    const char* warning;     // nullptr: none
+    const char* mode;       // the halftoner's mode; nullptr: not run
+    const char* path_line;  // the page's DEBUG line; nullptr: none
+    const char* warning;    // nullptr: none
   };
   const Case cases[] = {
       {"", nullptr, nullptr, nullptr},
@@ -209,7 +211,9 @@ TEST(AutomaticContent, PrintsTodaysBytes) {
 constexpr unsigned kWidth = 240, kHeight = 192;
 constexpr PixelRect kPhotoArea = {121, 30, 212, 151};
 
-bool Checker(int x, int y) { return (x + y) % 2 == 0; }
+bool Checker(int x, int y) {
+  return (x + y) % 2 == 0;
+}
 
 RasterPage MixedPage() {
   RasterPage page(PageHeader(kWidth, kHeight));
