@@ -2,6 +2,7 @@
 #include "support/run_filter.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -135,9 +136,15 @@ RunningProgram StartProgram(const ProgramCall& call) {
   }
   const int stderr_fd = call.merge_output ? stdout_fd : err[1];
 
+  const pid_t parent = ::getpid();
   running.pid = ::fork();
   if (running.pid < 0) throw std::runtime_error("fork failed");
   if (running.pid == 0) {
+    if (call.stop_with_parent) {
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (::getppid() != parent) ::_exit(127);
+    }
+    if (call.own_process_group) ::setpgid(0, 0);
     if (::dup2(input[0], 0) < 0 || ::dup2(stdout_fd, 1) < 0 || ::dup2(stderr_fd, 2) < 0) {
       ::_exit(126);
     }
@@ -148,6 +155,7 @@ RunningProgram StartProgram(const ProgramCall& call) {
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
     }
     ::execvpe(argv[0], argv.data(), envp.data());
+    ::dprintf(2, "cannot run %s: %s\n", argv[0], std::strerror(errno));
     ::_exit(127);
   }
   ::close(stdout_fd);
@@ -189,7 +197,7 @@ ProgramRun Finish(RunningProgram& running) {
     if (done == running.pid) break;
     if (done < 0 && errno != EINTR) break;
     if (call.timeout_seconds && done == 0 && Now() > deadline) {
-      ::kill(running.pid, SIGKILL);
+      ::kill(call.own_process_group ? -running.pid : running.pid, SIGKILL);
       run.timed_out = true;
       ::waitpid(running.pid, &wait_status, 0);
       break;

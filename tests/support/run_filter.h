@@ -38,6 +38,10 @@ struct ProgramCall {
   // RLIMIT_FSIZE with SIGXFSZ ignored: writes beyond it fail as on a full disk.
   std::optional<long> file_size_limit;
   int timeout_seconds = 0;  // killed (SIGKILL) when still running then; 0: no deadline
+  // Its own process group, killed whole at the deadline: for programs that start others.
+  bool own_process_group = false;
+  // SIGTERM when the test process dies first (a test killed at CTest's deadline).
+  bool stop_with_parent = false;
 };
 using FilterCall = ProgramCall;
 
