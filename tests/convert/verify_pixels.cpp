@@ -189,9 +189,9 @@ int main() {
   AllPixelsThroughInkCount(all);
   RandomRows();
   if (failures != 0) {
-    std::printf("bench-verify-pixels: %d differences\n", failures);
+    std::printf("verify_pixels: %d differences\n", failures);
     return 1;
   }
-  std::printf("bench-verify-pixels: all 2^24 pixels and 12000 random rows agree\n");
+  std::printf("verify_pixels: all 2^24 pixels and 12000 random rows agree\n");
   return 0;
 }

@@ -137,9 +137,9 @@ int main() {
     }
   }
   if (failures != 0) {
-    std::printf("bench-verify-diffusion: %d pages differ\n", failures);
+    std::printf("verify_diffusion: %d pages differ\n", failures);
     return 1;
   }
-  std::printf("bench-verify-diffusion: %d pages agree\n", pages);
+  std::printf("verify_diffusion: %d pages agree\n", pages);
   return 0;
 }
