@@ -25,6 +25,34 @@ std::string SystemError(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
 }
 
+// What every front end must describe before a page is set up: RGB rows whose size fits the
+// buffers and every count the printer is sent. The CUPS filter checks the raster header first
+// and names its fields; this catches any other front end's slip.
+Status CheckPage(const PageDescription& page) {
+  auto bad = [](const char* field, unsigned value, const std::string& expected) {
+    return Status::Fail(std::string("Unsupported page: ") + field + "=" + std::to_string(value) +
+                        " (" + expected + ")");
+  };
+  if (page.width < 1 || page.width > kMaxPageWidth) {
+    return bad("width", page.width, "must be 1 to " + std::to_string(kMaxPageWidth));
+  }
+  if (page.height < 1 || page.height > kMaxPageHeight) {
+    return bad("height", page.height, "must be 1 to " + std::to_string(kMaxPageHeight));
+  }
+  if (page.bytes_per_line != 3 * page.width) {
+    return bad("bytes_per_line", page.bytes_per_line,
+               "must be 3 x width = " + std::to_string(3 * page.width));
+  }
+  if (page.xdpi < 1 || page.xdpi > kMaxResolution || page.ydpi < 1 ||
+      page.ydpi > kMaxResolution) {
+    return bad(page.xdpi < 1 || page.xdpi > kMaxResolution ? "xdpi" : "ydpi",
+               page.xdpi < 1 || page.xdpi > kMaxResolution ? page.xdpi : page.ydpi,
+               "must be 1 to " + std::to_string(kMaxResolution));
+  }
+  if (page.band_rows != 24) return bad("band_rows", page.band_rows, "must be 24");
+  return Status::Ok();
+}
+
 }  // namespace
 
 PageEngine::PageEngine(const JobSettings& settings) : settings_(settings) {
@@ -53,6 +81,7 @@ std::string PageEngine::PpmHeader(const PageDescription& page) {
 
 Status PageEngine::StartPage(const PageDescription& page) {
   if (page_open_) return Status::Fail("A page is already in progress");
+  if (Status s = CheckPage(page); !s.ok()) return s;
   ++page_number_;
   if (Status s = kemb::StartPage(state_, *settings_.out, page); !s.ok()) return s;
   page_open_ = true;

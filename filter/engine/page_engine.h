@@ -13,11 +13,14 @@
 //        engine.FinishPage();              decides text or picture, halftones, prints the
 //                                          bands, ends the page, removes the spool files
 //   4. engine.EndJob();                    leaves the printer in its default state
-// Every call returns a Status. A failed StartPage/AddRow/FinishPage has already ended the page
-// (form feed, files removed) where the page had started; the job must not go on, but EndJob is
-// not sent either, as the filter does. A cancel (settings.canceled() turning true) is no
-// failure: rows are no longer taken, a running halftoner is stopped, and FinishPage ends the
-// page with what it has.
+// Every call returns a Status. A failed StartPage, AddRow or FinishPage has already ended the
+// page (form feed, files removed) if the page had been set up; the job stops there (the CUPS
+// filter writes the failure as its one ERROR line and sends no EndJob). A page description no
+// printer count can carry is refused before a byte is sent. A cancel (settings.canceled()
+// turning true) is no failure: the front end stops adding rows, a running halftoner is stopped,
+// and FinishPage ends the page with what it has.
+// page.content is the front end's choice of content; kAuto (the default) lets the engine's own
+// dark-pixel test decide text or picture.
 //
 // The page lives in a spool file in the spool folder between StartPage and FinishPage, so a
 // page of any size costs a few rows of memory. Each engine owns its state, spool names and

@@ -212,6 +212,42 @@ TEST(PageEngine, TwoJobsInOneProcess) {
   EXPECT_TRUE(spool.Entries().empty());
 }
 
+// A description no buffer or printer count could carry is refused before a byte is sent.
+TEST(PageEngine, PagesBeyondThePrinterAreRefused) {
+  struct Bad {
+    const char* field;
+    void (*spoil)(PageDescription&);
+  };
+  const Bad cases[] = {
+      {"width=0", [](PageDescription& d) { d.width = 0; }},
+      {"width=14401", [](PageDescription& d) { d.width = 14401, d.bytes_per_line = 3 * 14401; }},
+      {"height=0", [](PageDescription& d) { d.height = 0; }},
+      {"height=21601", [](PageDescription& d) { d.height = 21601; }},
+      {"bytes_per_line=5", [](PageDescription& d) { d.bytes_per_line = 5; }},
+      {"xdpi=0", [](PageDescription& d) { d.xdpi = 0; }},
+      {"ydpi=721", [](PageDescription& d) { d.ydpi = 721; }},
+      {"band_rows=8", [](PageDescription& d) { d.band_rows = 8; }},
+  };
+  for (const Bad& c : cases) {
+    TempDir spool;
+    MemorySink sink;
+    MemoryLog log;
+    JobSettings settings;
+    settings.id = "9";
+    settings.spool_dir = spool.path();
+    settings.out = &sink;
+    settings.log = log.get();
+    PageEngine engine(settings);
+    PageDescription page = Describe(Page{2, 1, {}}, 180);
+    c.spoil(page);
+    const Status started = engine.StartPage(page);
+    EXPECT_FALSE(started.ok()) << c.field;
+    EXPECT_NE(started.error.find(c.field), std::string::npos) << started.error;
+    EXPECT_TRUE(sink.bytes.empty()) << c.field;
+    EXPECT_TRUE(spool.Entries().empty()) << c.field;
+  }
+}
+
 // Misuse by a front end is a clear failure, never a crash or a stray byte.
 TEST(PageEngine, RowsOutsideAPageAreRefused) {
   TempDir spool;
