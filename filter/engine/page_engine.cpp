@@ -43,8 +43,7 @@ Status CheckPage(const PageDescription& page) {
     return bad("bytes_per_line", page.bytes_per_line,
                "must be 3 x width = " + std::to_string(3 * page.width));
   }
-  if (page.xdpi < 1 || page.xdpi > kMaxResolution || page.ydpi < 1 ||
-      page.ydpi > kMaxResolution) {
+  if (page.xdpi < 1 || page.xdpi > kMaxResolution || page.ydpi < 1 || page.ydpi > kMaxResolution) {
     return bad(page.xdpi < 1 || page.xdpi > kMaxResolution ? "xdpi" : "ydpi",
                page.xdpi < 1 || page.xdpi > kMaxResolution ? page.xdpi : page.ydpi,
                "must be 1 to " + std::to_string(kMaxResolution));
@@ -66,9 +65,13 @@ PageEngine::PageEngine(const JobSettings& settings) : settings_(settings) {
 // business.
 PageEngine::~PageEngine() = default;
 
-Status PageEngine::StartJob() { return Setup(state_, *settings_.out); }
+Status PageEngine::StartJob() {
+  return Setup(state_, *settings_.out);
+}
 
-Status PageEngine::EndJob() { return Shutdown(state_, *settings_.out); }
+Status PageEngine::EndJob() {
+  return Shutdown(state_, *settings_.out);
+}
 
 std::span<uint8_t> PageEngine::RowBuffer() {
   return page_open_ ? state_.Planes[0].span() : std::span<uint8_t>();
@@ -112,8 +115,8 @@ Status PageEngine::AddRow(std::span<const uint8_t> rgb) {
                                  " bytes, the page has " + std::to_string(row_bytes)));
   }
   if (rows_added_ >= page_.height) {
-    return FailPage(Status::Fail("More rows than the page height of " +
-                                 std::to_string(page_.height)));
+    return FailPage(
+        Status::Fail("More rows than the page height of " + std::to_string(page_.height)));
   }
   ink_.AddRow(rgb.data(), row_bytes);
   if (!WriteFull(spool_.get(), rgb.data(), row_bytes)) {
@@ -166,8 +169,7 @@ void PageEngine::RemoveFiles(bool picture) {
   FILE* log = settings_.log;
   if (ppm_->armed()) {
     if (int ret = ppm_->Remove(); ret != 0) {
-      std::fprintf(log, "ERROR: cCommand1:%s iRet=%d errno:%d\n", ppm_->path().c_str(), ret,
-                   errno);
+      std::fprintf(log, "ERROR: cCommand1:%s iRet=%d errno:%d\n", ppm_->path().c_str(), ret, errno);
     }
   }
   if (picture) {
@@ -189,10 +191,9 @@ Status PageEngine::Halftone(const std::string& base, int mode, Source* source) {
   // a cancel too, so the check after it counts as well.
   if (canceled()) return Status::Ok();
   const unsigned xres = page_.xdpi;
-  if (Status s = settings_.halftone
-                     ? settings_.halftone(base, xres, mode)
-                     : RunHalftoner(settings_.halftoner, base, xres, mode, settings_.log,
-                                    settings_.canceled);
+  if (Status s = settings_.halftone ? settings_.halftone(base, xres, mode)
+                                    : RunHalftoner(settings_.halftoner, base, xres, mode,
+                                                   settings_.log, settings_.canceled);
       !s.ok()) {
     if (canceled()) return Status::Ok();
     return s;

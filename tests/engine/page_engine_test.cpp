@@ -58,7 +58,8 @@ struct Output {
 // The log without the lines only the filter writes (its page report and page accounting),
 // spool folders made neutral.
 std::string EngineLines(const std::string& log) {
-  std::string text = std::regex_replace(log, std::regex("ERROR: V1.0 PAGE:[^\n]*\n|PAGE: [^\n]*\n"), "");
+  std::string text =
+      std::regex_replace(log, std::regex("ERROR: V1.0 PAGE:[^\n]*\n|PAGE: [^\n]*\n"), "");
   return std::regex_replace(text, std::regex(R"([^\s:]*/kemb[0-9]+_)"), "SPOOL/kemb_");
 }
 
@@ -126,8 +127,9 @@ class PageEngineTest : public ::testing::TestWithParam<Case> {
     for (bool ppm : {false, true}) {
       FilterCall make;
       make.program = BinPath("bench-job");
-      make.args = {"--size", c.size, c.content, std::to_string(c.dpi), "1",
-                   dir_.File(ppm ? "page.ppm" : "page.ras")};
+      make.args = {"--size",  c.size,
+                   c.content, std::to_string(c.dpi),
+                   "1",       dir_.File(ppm ? "page.ppm" : "page.ras")};
       if (ppm) make.args.insert(make.args.begin(), "--ppm");
       ASSERT_EQ(RunProgram(make).status, 0);
     }
@@ -159,12 +161,13 @@ TEST_P(PageEngineTest, SameBytesAsTheFilter) {
   EXPECT_TRUE(spool.Entries().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, PageEngineTest,
-    ::testing::Values(Case{"text", "text", 180, "400x300", false},
-                      Case{"picture", "photo", 180, "400x300", true},
-                      Case{"reduced", "text", 360, "801x301", false}),
-    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Paths, PageEngineTest,
+                         ::testing::Values(Case{"text", "text", 180, "400x300", false},
+                                           Case{"picture", "photo", 180, "400x300", true},
+                                           Case{"reduced", "text", 360, "801x301", false}),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // Two jobs in one process, their pages interleaved row by row: each prints what it prints
 // alone, and a cancel of one is no cancel of the other.

@@ -113,8 +113,8 @@ TEST(GoldenJobs, Fixtures) {
     // The fuzzer's choice of PPD; the raster alone (the image after the marker is the
     // fuzzer's halftoner stand-in, here the real halftoner runs).
     const bool okidata = bytes.size() % 2 == 1;
-    const auto marker = std::search(bytes.begin(), bytes.end(), kImageMarker.begin(),
-                                    kImageMarker.end());
+    const auto marker =
+        std::search(bytes.begin(), bytes.end(), kImageMarker.begin(), kImageMarker.end());
     bytes.erase(marker, bytes.end());
     const std::string raster = scratch.File("job.ras");
     WriteFile(raster, bytes);

@@ -3,7 +3,9 @@
 
 namespace kemb::halftone::test {
 
-std::string ProgramPath() { return kemb::testing::BinPath("kemb_ID"); }
+std::string ProgramPath() {
+  return kemb::testing::BinPath("kemb_ID");
+}
 
 Launch StartProgram(const std::vector<std::string>& args, std::optional<long> file_size_limit) {
   kemb::testing::ProgramCall call;
@@ -25,6 +27,8 @@ Outcome RunProgram(const std::vector<std::string>& args, std::optional<long> fil
   return Finish(StartProgram(args, file_size_limit));
 }
 
-std::vector<std::string> Lines(const std::string& text) { return kemb::testing::SplitLines(text); }
+std::vector<std::string> Lines(const std::string& text) {
+  return kemb::testing::SplitLines(text);
+}
 
 }  // namespace kemb::halftone::test

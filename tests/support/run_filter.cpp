@@ -10,12 +10,12 @@
 #include <poll.h>
 
 #include <csignal>
-#include <mutex>
-#include <thread>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -92,7 +92,9 @@ struct RunningProgram::Capture {
   }
 };
 
-std::string BinPath(const std::string& program) { return std::string(KEMB_BIN_DIR) + "/" + program; }
+std::string BinPath(const std::string& program) {
+  return std::string(KEMB_BIN_DIR) + "/" + program;
+}
 
 std::vector<std::string> FilterArgs(const std::string& job_id, const std::string& file) {
   std::vector<std::string> args = {job_id, "alice", "test page", "1", ""};
@@ -107,7 +109,9 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-std::vector<std::string> FilterRun::LogLines() const { return SplitLines(log); }
+std::vector<std::string> FilterRun::LogLines() const {
+  return SplitLines(log);
+}
 
 RunningProgram StartProgram(const ProgramCall& call) {
   RunningProgram running;
