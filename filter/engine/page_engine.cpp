@@ -1,6 +1,6 @@
 // The page engine: spool, path decision, read-back into bands, page end, clean-up.
 //   StartJob / EndJob        the printer's wake-up and reset
-//   StartPage / AddRow       page set-up, then raster rows to <spool>/kemb<job>_<page>.ppm,
+//   StartPage / AddRow       page set-up, then raster rows to <folder>/kemb<job>_<page>.ppm,
 //                            counting inked and dark pixels
 //   FinishPage               text or picture (the picture path hands the spool to the
 //                            halftoner), rows read back into OutputLine, EndPage, files removed
@@ -82,16 +82,22 @@ std::string PageEngine::PpmHeader(const PageDescription& page) {
          "\n255\n";
 }
 
+Status PageEngine::MakeSpoolFolder() {
+  if (!folder_.path().empty()) return Status::Ok();
+  return folder_.Make(settings_.spool_dir, settings_.id);
+}
+
 Status PageEngine::StartPage(const PageDescription& page) {
   if (page_open_) return Status::Fail("A page is already in progress");
   if (Status s = CheckPage(page); !s.ok()) return s;
+  if (Status s = MakeSpoolFolder(); !s.ok()) return s;
   ++page_number_;
   if (Status s = kemb::StartPage(state_, *settings_.out, page); !s.ok()) return s;
   page_open_ = true;
   page_ = rows_ = page;
   rows_added_ = 0;
   ink_ = {};
-  base_ = settings_.spool_dir + "/kemb" + settings_.id + "_" + std::to_string(page_number_);
+  base_ = folder_.path() + "/kemb" + settings_.id + "_" + std::to_string(page_number_);
   ppm_.emplace(base_ + ".ppm");
   pbm_.emplace(base_ + ".pbm");
 

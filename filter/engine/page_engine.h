@@ -22,9 +22,11 @@
 // page.content is the front end's choice of content; kAuto (the default) lets the engine's own
 // dark-pixel test decide text or picture.
 //
-// The page lives in a spool file in the spool folder between StartPage and FinishPage, so a
-// page of any size costs a few rows of memory. Each engine owns its state, spool names and
-// buffers; two engines with different job IDs (or folders) can run in one process.
+// The page lives in a spool file between StartPage and FinishPage, so a page of any size costs
+// a few rows of memory. The page files are made in a private folder of the job's own
+// (mkdtemp below settings.spool_dir, see spool_folder.h), made by MakeSpoolFolder or else by
+// the first StartPage, and removed with the engine. Each engine owns its state, folder and
+// buffers; two engines can run in one process, even with the same job ID.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +37,7 @@
 #include <string>
 
 #include "convert/ink_count.h"
+#include "engine/spool_folder.h"
 #include "engine/temp_file.h"
 #include "printer/byte_buffer.h"
 #include "printer/byte_sink.h"
@@ -51,7 +54,7 @@ using CancelTest = std::function<bool()>;
 
 struct JobSettings {
   std::string id;                     // decimal job ID, part of the spool file names
-  std::string spool_dir = "/tmp";     // where the page spool and the halftoner's image live
+  std::string spool_dir = "/tmp";     // where the job's private folder for page files is made
   std::string halftoner = "kemb_ID";  // the program, found on PATH, when `halftone` is empty
   HalftoneRunner halftone;            // empty: run `halftoner` as a child process
   Allocator* allocator = nullptr;     // the page buffers' blocks; nullptr: the heap
@@ -72,6 +75,8 @@ class PageEngine {
   PageEngine& operator=(const PageEngine&) = delete;
 
   Status StartJob();
+  // The job's private folder for page files; a failure names it. Made once.
+  Status MakeSpoolFolder();
   Status StartPage(const PageDescription& page);
   // A row buffer of page.bytes_per_line bytes, valid from StartPage to FinishPage.
   std::span<uint8_t> RowBuffer();
@@ -103,6 +108,7 @@ class PageEngine {
   PrintState state_;
   ByteBuffer plane360_;  // second row of a pair on reduced pages
   int page_number_ = 0;
+  SpoolFolder folder_;  // outlives the page files below
 
   // The page in progress.
   bool page_open_ = false;

@@ -2,10 +2,12 @@
 #include "job/filter_main.h"
 
 #include <fcntl.h>
+#include <cstdlib>
 #include <unistd.h>
 
 #include "job/cups_compat.h"
 #include "job/job.h"
+#include "engine/spool_folder.h"
 #include "engine/temp_file.h"
 
 namespace kemb {
@@ -40,6 +42,7 @@ int FilterMain(int argc, char** argv, const char* ppd_path, ByteSink& out, FILE*
 
   Job job;
   job.id = argv[1];
+  job.spool_dir = SpoolParent(std::getenv("TMPDIR"));
   job.raster = raster;
   job.ppd = ppd;
   job.out = &out;

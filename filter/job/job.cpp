@@ -100,6 +100,8 @@ int RunJob(const Job& job) {
     return 1;
   }
 
+  // Made before the first page and gone, after its files, however the job ends.
+  if (Status s = engine.MakeSpoolFolder(); !s.ok()) return Fail(job, s);
   cups_page_header2_t header;
   int page = 0;
   while (cupsRasterReadHeader2(job.raster, &header)) {
@@ -117,7 +119,10 @@ int RunJob(const Job& job) {
   }
 
   if (Status s = engine.EndJob(); !s.ok()) return Fail(job, s);
-  return page > 0 ? 0 : 1;
+  if (page > 0) return 0;
+  // Else CUPS shows no more than "Filter failed".
+  if (!Canceled) std::fputs("ERROR: The job held no pages\n", job.log);
+  return 1;
 }
 
 }  // namespace kemb

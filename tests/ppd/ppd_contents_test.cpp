@@ -1,5 +1,8 @@
 // The compiled PPDs as libcups parses them, one case per model:
 //   Contents/Identity          product and manufacturer the filter accepts, OEM nickname
+//   Contents/DeviceId          one well-formed IEEE 1284 device ID: KEMB, the model, its command
+//                              set
+//   DeviceIds.TellModelsApart  no two models answer to the same printer
 //   Contents/FilterAndCopies   raster goes to rastertokemb; CUPS, not the filter, makes copies
 //   Contents/Resolutions       exactly the resolutions the command set can print, and the default
 //   Contents/PageSizes         exactly the model's paper, its size, and margins inside the paper
@@ -7,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include "ppd_file.h"
@@ -14,6 +18,29 @@
 
 namespace kemb::ppd_test {
 namespace {
+
+// The key:value; fields of a device ID; an empty map when it is malformed (a field without
+// key or colon, a repeated key, or no closing semicolon).
+std::map<std::string, std::string> DeviceIdFields(const std::string& id) {
+  std::map<std::string, std::string> fields;
+  if (id.empty() || id.back() != ';') return {};
+  size_t start = 0;
+  while (start < id.size()) {
+    const size_t end = id.find(';', start);
+    const std::string field = id.substr(start, end - start);
+    const size_t colon = field.find(':');
+    if (colon == std::string::npos || colon == 0) return {};
+    if (!fields.emplace(field.substr(0, colon), field.substr(colon + 1)).second) return {};
+    start = end + 1;
+  }
+  return fields;
+}
+
+// CMD names the command set, so a generic match never offers an LQ PPD for an alternate-set
+// printer or the reverse.
+std::string CommandSetName(const PpdModel& model) {
+  return model.output_type == "LQ" ? "ESCP24" : "KEMBALT";
+}
 
 class Contents : public testing::TestWithParam<PpdModel> {
  protected:
@@ -54,6 +81,17 @@ TEST_P(Contents, Identity) {
       << model.file << ": nickname \"" << ppd_->nickname << "\"";
 }
 
+TEST_P(Contents, DeviceId) {
+  const PpdModel& model = GetParam();
+  const std::vector<std::string> ids = AttributeValues(ppd_.get(), "1284DeviceID");
+  ASSERT_EQ(ids.size(), 1u) << model.file;
+  const std::map<std::string, std::string> fields = DeviceIdFields(ids[0]);
+  ASSERT_FALSE(fields.empty()) << model.file << ": malformed \"" << ids[0] << "\"";
+  const std::map<std::string, std::string> expected = {
+      {"MFG", "KEMB"}, {"MDL", model.model}, {"CMD", CommandSetName(model)}, {"CLS", "PRINTER"}};
+  EXPECT_EQ(fields, expected) << model.file << ": \"" << ids[0] << "\"";
+}
+
 TEST_P(Contents, FilterAndCopies) {
   const PpdModel& model = GetParam();
   ASSERT_EQ(ppd_->num_filters, 1) << model.file;
@@ -92,6 +130,18 @@ TEST_P(Contents, PageSizes) {
 
 INSTANTIATE_TEST_SUITE_P(Models, Contents, testing::ValuesIn(Models()),
                          [](const auto& info) { return ModelTestName(info.param); });
+
+TEST(DeviceIds, TellModelsApart) {
+  std::map<std::string, std::string> model_of_id;
+  for (const PpdModel& model : Models()) {
+    PpdHandle ppd = OpenPpd(PpdPath(model));
+    ASSERT_NE(ppd, nullptr) << PpdPath(model) << ": " << PpdOpenError();
+    for (const std::string& id : AttributeValues(ppd.get(), "1284DeviceID")) {
+      const auto [it, added] = model_of_id.emplace(id, model.file);
+      EXPECT_TRUE(added) << model.file << " and " << it->second << " share \"" << id << "\"";
+    }
+  }
+}
 
 }  // namespace
 }  // namespace kemb::ppd_test

@@ -143,7 +143,12 @@ void RunSession(Session& session) {
     JobResult job;
     job.id = id;
     job.state = states.at(id);
-    job.leftovers = Glob("/tmp/kemb" + std::to_string(id) + "_*");
+    // The job's folder goes in the scheduler's TempDir; nothing of it belongs in /tmp either.
+    const std::string name = "kemb" + std::to_string(id);
+    job.leftovers = Glob("/tmp/" + name + "[._]*");
+    for (const std::string& path : Glob(sandbox.Path("spool/tmp/" + name + "*"))) {
+      job.leftovers.push_back(path);
+    }
     session.jobs.push_back(std::move(job));
   }
   if (!sandbox.Stop()) session.stop_problem = "cupsd ignored SIGTERM and was killed";

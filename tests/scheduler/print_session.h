@@ -44,7 +44,7 @@ struct JobResult {
   int state = 0;  // IPP job state
   std::vector<uint8_t> stream;
   std::vector<JobLine> log;
-  std::vector<std::string> leftovers;  // /tmp/kemb<id>_* once the job had ended
+  std::vector<std::string> leftovers;  // kemb<id>* in /tmp or TempDir once the job had ended
 };
 
 struct Session {

@@ -2,7 +2,7 @@
 // through pdftopdf, gstoraster, rastertokemb and kemb_ID, once per queue of the table
 // (print_session.h); the tests judge what it left behind.
 //   JobCompletesWithOnlyTheFilterProgressLines   job state, error_log, PAGE lines
-//   LeavesNoSpoolFilesInTmp                      /tmp/kemb<job>_* gone
+//   LeavesNoSpoolFilesInTmp                      kemb<job>* gone from /tmp and TempDir
 //   FramesTwoPagesForTheChosenPaper              NULs, set-up bytes per page, form feeds, job end
 //   TextPageDotsMatchGhostscript                 page 1 dots against Ghostscript's pixels
 //   PicturePageGoesThroughTheHalftoner           page 2 via kemb_ID, its tone and its place
