@@ -84,6 +84,11 @@ std::string PageEngine::PpmHeader(const PageDescription& page) {
 
 Status PageEngine::MakeSpoolFolder() {
   if (!folder_.path().empty()) return Status::Ok();
+  // It becomes part of file names: digits only, as the printing systems hand them out.
+  const std::string& id = settings_.id;
+  if (id.empty() || id.size() > 10 || id.find_first_not_of("0123456789") != std::string::npos) {
+    return Status::Fail("Invalid job ID");
+  }
   return folder_.Make(settings_.spool_dir, settings_.id);
 }
 

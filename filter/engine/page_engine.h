@@ -5,6 +5,7 @@
 //      (a ByteSink), log (a FILE*), cancel test, halftoner (the kemb_ID program found on PATH,
 //      or a function such as InProcessHalftoner() that halftones without a process).
 //   2. PageEngine engine(settings);  engine.StartJob();         wakes the printer
+//      engine.MakeSpoolFolder();       the job's private folder (else made by the first page)
 //   3. For each page:
 //        engine.StartPage(page);           a PageDescription: command set, resolution, size
 //        engine.AddRow(rgb) per raster row (page.bytes_per_line bytes of R, G, B), top first,
@@ -53,7 +54,7 @@ using HalftoneRunner = std::function<Status(const std::string& base, unsigned xr
 using CancelTest = std::function<bool()>;
 
 struct JobSettings {
-  std::string id;                     // decimal job ID, part of the spool file names
+  std::string id;                     // job ID: 1 to 10 digits, part of the spool file names
   std::string spool_dir = "/tmp";     // where the job's private folder for page files is made
   std::string halftoner = "kemb_ID";  // the program, found on PATH, when `halftone` is empty
   HalftoneRunner halftone;            // empty: run `halftoner` as a child process
