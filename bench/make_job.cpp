@@ -18,7 +18,7 @@
 
 #include <cups/raster.h>
 
-#include "job/temp_file.h"
+#include "engine/temp_file.h"
 
 #include "page_content.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "floor_pages.h"
-#include "job/temp_file.h"
+#include "engine/temp_file.h"
 
 namespace {
 

@@ -7,11 +7,13 @@
 //   DiffuseRowAvx2       on processors with AVX2: the carry alone runs column by column,
 //                        through the table; what each column receives, its dot and its shares
 //                        are worked out 8 columns at a time, while the carry waits on its table
-// -DKEMB_NO_AVX2 leaves the AVX2 kernel out, so the plain loop can be tested anywhere.
+// -DKEMB_NO_AVX2 leaves the AVX2 kernel out; KEMB_PORTABLE_LOOPS in the environment keeps it
+// from running, so the plain loop is tested on any machine.
 #include "diffusion.h"
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(KEMB_NO_AVX2)
@@ -21,7 +23,7 @@
 #include "dot_targets.h"
 #include "tone_curve.h"
 
-namespace kemb {
+namespace kemb::halftone {
 namespace {
 
 constexpr int32_t kHalfDot = kFullDot / 2;
@@ -113,8 +115,11 @@ inline int32_t Received(const int32_t* behind_below, const int32_t* under,
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(KEMB_NO_AVX2)
 #define KEMB_DIFFUSION_AVX2 1
 
+// Whether the AVX2 loops run: the processor has AVX2 and KEMB_PORTABLE_LOOPS is not set in
+// the environment (tests set it to hold the portable loops to the same rules). Decided once.
 bool CpuHasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
+  static const bool has =
+      __builtin_cpu_supports("avx2") && std::getenv("KEMB_PORTABLE_LOOPS") == nullptr;
   return has;
 }
 
@@ -422,4 +427,4 @@ void ErrorDiffuser::DiffuseThroughShares(const int32_t* targets, size_t columns,
 
 #endif
 
-}  // namespace kemb
+}  // namespace kemb::halftone

@@ -23,7 +23,7 @@
 #include <span>
 #include <vector>
 
-namespace kemb {
+namespace kemb::halftone {
 
 class ErrorDiffuser {
  public:
@@ -50,4 +50,4 @@ class ErrorDiffuser {
   bool leftward_ = false;
 };
 
-}  // namespace kemb
+}  // namespace kemb::halftone

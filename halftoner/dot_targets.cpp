@@ -13,7 +13,7 @@
 #include <immintrin.h>
 #endif
 
-namespace kemb {
+namespace kemb::halftone {
 namespace {
 
 void TargetsOneByOne(const uint8_t* rgb, Mode mode, const ToneCurve& curve, int32_t* targets,
@@ -25,11 +25,11 @@ void TargetsOneByOne(const uint8_t* rgb, Mode mode, const ToneCurve& curve, int3
     const uint8_t b = rgb[3 * x + 2];
     if (mixed) {
       const int sum = r + g + b;
-      if (sum <= kDarkSum) {
+      if (sum <= pixel::kDarkSum) {
         targets[x] = kForceDot;
         continue;
       }
-      if (sum > kPaperSum) {
+      if (sum > pixel::kInkedSum) {
         targets[x] = kForceBlank;
         continue;
       }
@@ -81,8 +81,8 @@ __attribute__((target("avx2"))) size_t TargetsAvx2(const uint8_t* rgb, size_t rg
     if constexpr (kMode == Mode::kMixed) {
       const __m256i sum =
           _mm256_add_epi32(_mm256_madd_epi16(rg, _mm256_set1_epi32(1 | (1 << 16))), b);
-      const __m256i dark = _mm256_cmpgt_epi32(_mm256_set1_epi32(kDarkSum + 1), sum);
-      const __m256i paper = _mm256_cmpgt_epi32(sum, _mm256_set1_epi32(kPaperSum));
+      const __m256i dark = _mm256_cmpgt_epi32(_mm256_set1_epi32(pixel::kDarkSum + 1), sum);
+      const __m256i paper = _mm256_cmpgt_epi32(sum, _mm256_set1_epi32(pixel::kInkedSum));
       t = _mm256_blendv_epi8(t, _mm256_set1_epi32(kForceDot), dark);
       t = _mm256_blendv_epi8(t, _mm256_set1_epi32(kForceBlank), paper);
     }
@@ -112,4 +112,4 @@ void MakeTargets(std::span<const uint8_t> rgb, Mode mode, const ToneCurve& curve
   TargetsOneByOne(rgb.data(), mode, curve, targets.data(), done, targets.size());
 }
 
-}  // namespace kemb
+}  // namespace kemb::halftone

@@ -1,6 +1,5 @@
 // Dot targets: what each pixel of an RGB row asks of the diffusion, by halftoning mode.
 //   Mode                        kPicture (2) and kMixed (3), as the filter numbers them
-//   kDarkSum / kPaperSum        the filter's own limits on R + G + B
 //   kForceBlank / kForceDot     targets that take no part in the diffusion
 //   Lightness                   the luma of one pixel
 //   MakeTargets                 one RGB row -> one row of targets
@@ -9,15 +8,12 @@
 #include <cstdint>
 #include <span>
 
+#include "pixel/pixel_rules.h"
 #include "tone_curve.h"
 
-namespace kemb {
+namespace kemb::halftone {
 
 enum class Mode { kPicture = 2, kMixed = 3 };
-
-// The filter calls a pixel dark at R + G + B <= 300 and paper above 730.
-inline constexpr int kDarkSum = 300;
-inline constexpr int kPaperSum = 730;
 
 // Outside the density range 0..kFullDot on purpose: the diffusion tells them apart.
 inline constexpr int32_t kForceBlank = -1;
@@ -34,4 +30,4 @@ inline uint8_t Lightness(uint8_t r, uint8_t g, uint8_t b) {
 void MakeTargets(std::span<const uint8_t> rgb, Mode mode, const ToneCurve& curve,
                  std::span<int32_t> targets);
 
-}  // namespace kemb
+}  // namespace kemb::halftone

@@ -12,7 +12,7 @@
 #include "ppm_reader.h"
 #include "tone_curve.h"
 
-namespace kemb {
+namespace kemb::halftone {
 namespace {
 
 // Plain digits only: a sign, blanks or a suffix means the caller is not the filter.
@@ -68,6 +68,7 @@ Status RunJob(const Job& job) {
   std::vector<int32_t> targets(columns);
   std::vector<uint8_t> dots((columns + 7) / 8);
   for (size_t row = 0; row < rows; ++row) {
+    if (job.canceled && job.canceled()) return Status::Error("cancelled");
     if (Status read = page.ReadRow(rgb); !read.ok()) return read;
     MakeTargets(rgb, job.mode, curve, targets);
     diffuser.DiffuseRow(targets, dots);
@@ -76,4 +77,4 @@ Status RunJob(const Job& job) {
   return image.Commit();
 }
 
-}  // namespace kemb
+}  // namespace kemb::halftone

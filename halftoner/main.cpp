@@ -34,11 +34,11 @@ void KeepStandardStreamsOpen() {
 
 int main(int argc, char** argv) {
   KeepStandardStreamsOpen();
-  kemb::Job job;
-  kemb::Status status = kemb::ParseArguments(argc - 1, argv + 1, &job);
+  kemb::halftone::Job job;
+  kemb::halftone::Status status = kemb::halftone::ParseArguments(argc - 1, argv + 1, &job);
   if (status.ok()) {
-    kemb::InstallTempCleanup();
-    status = kemb::RunJob(job);
+    kemb::halftone::InstallTempCleanup();
+    status = kemb::halftone::RunJob(job);
   }
   if (status.ok()) return 0;
   ReportError(status.message());

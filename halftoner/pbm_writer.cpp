@@ -16,7 +16,7 @@
 
 #include "temp_cleanup.h"
 
-namespace kemb {
+namespace kemb::halftone {
 namespace {
 
 constexpr size_t kBufferBytes = size_t{1} << 18;
@@ -120,4 +120,4 @@ void PbmWriter::Discard() {
   temp_path_.clear();
 }
 
-}  // namespace kemb
+}  // namespace kemb::halftone

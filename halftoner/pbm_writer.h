@@ -15,7 +15,7 @@
 #include "status.h"
 #include "unique_fd.h"
 
-namespace kemb {
+namespace kemb::halftone {
 
 std::string PbmHeader(size_t columns, size_t rows);
 
@@ -48,4 +48,4 @@ class PbmWriter {
   size_t rows_left_ = 0;
 };
 
-}  // namespace kemb
+}  // namespace kemb::halftone

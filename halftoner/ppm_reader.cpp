@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace kemb {
+namespace kemb::halftone {
 namespace {
 
 constexpr size_t kBufferBytes = size_t{1} << 18;
@@ -166,4 +166,4 @@ Status PpmReader::Problem(const std::string& what) const {
   return Status::Error(path_ + ": " + what);
 }
 
-}  // namespace kemb
+}  // namespace kemb::halftone

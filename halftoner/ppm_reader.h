@@ -14,7 +14,7 @@
 #include "status.h"
 #include "unique_fd.h"
 
-namespace kemb {
+namespace kemb::halftone {
 
 // 16384 columns is 45 inches at 360 dpi; 32768 rows is 91 inches. Anything larger is
 // not a page from the filter, and refusing it keeps the row buffers small.
@@ -60,4 +60,4 @@ class PpmReader {
   size_t rows_ = 0;
 };
 
-}  // namespace kemb
+}  // namespace kemb::halftone

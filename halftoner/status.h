@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-namespace kemb {
+namespace kemb::halftone {
 
 class Status {
  public:
@@ -25,4 +25,4 @@ class Status {
   std::string message_;
 };
 
-}  // namespace kemb
+}  // namespace kemb::halftone

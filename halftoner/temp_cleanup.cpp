@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-namespace kemb {
+namespace kemb::halftone {
 namespace {
 
 std::atomic<const char*> published{nullptr};
@@ -33,4 +33,4 @@ void PublishTemp(const char* path) {
   published.store(path);
 }
 
-}  // namespace kemb
+}  // namespace kemb::halftone

@@ -5,9 +5,9 @@
 //                        valid until it is withdrawn
 #pragma once
 
-namespace kemb {
+namespace kemb::halftone {
 
 void InstallTempCleanup();
 void PublishTemp(const char* path);
 
-}  // namespace kemb
+}  // namespace kemb::halftone

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <numbers>
 
-namespace kemb {
+namespace kemb::halftone {
 
 double DotGain(int xres) {
   const double column_pitch_mm = 25.4 / std::max(xres, 1);
@@ -40,4 +40,4 @@ ToneCurve::ToneCurve(int xres) : gain_(DotGain(xres)) {
   table_[255] = 0;
 }
 
-}  // namespace kemb
+}  // namespace kemb::halftone

@@ -11,7 +11,7 @@
 #include <array>
 #include <cstdint>
 
-namespace kemb {
+namespace kemb::halftone {
 
 // Dot densities and diffused errors are integers in units of 1/kFullDot dot.
 inline constexpr int32_t kFullDot = 1 << 12;
@@ -51,4 +51,4 @@ class ToneCurve {
   std::array<int32_t, 256> table_;
 };
 
-}  // namespace kemb
+}  // namespace kemb::halftone

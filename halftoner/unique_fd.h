@@ -8,7 +8,7 @@
 
 #include <utility>
 
-namespace kemb {
+namespace kemb::halftone {
 
 class UniqueFd {
  public:
@@ -43,4 +43,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace kemb
+}  // namespace kemb::halftone

@@ -37,7 +37,7 @@ void BM_TransToGray(benchmark::State& state) {
   size_t i = 0;
   for (auto _ : state) {
     std::memcpy(row.data(), rows[i].data(), row.size());
-    kemb::TransToGray(row.data(), header);
+    kemb::TransToGray(row.data(), header.cupsWidth);
     benchmark::DoNotOptimize(row.data());
     i = (i + 1) % rows.size();
   }
@@ -52,7 +52,7 @@ void BM_TransToGray360(benchmark::State& state) {
   size_t i = 0;
   for (auto _ : state) {
     std::memcpy(row.data(), rows[i].data(), row.size());
-    kemb::TransToGray360(row.data(), header, pixels / 2, pixels % 2);
+    kemb::TransToGray360(row.data(), pixels / 2, pixels % 2);
     benchmark::DoNotOptimize(row.data());
     i = (i + 1) % rows.size();
   }

@@ -10,7 +10,7 @@
 namespace {
 
 void BM_HalftoneRow(benchmark::State& bench) {
-  const auto mode = static_cast<kemb::Mode>(bench.range(0));
+  const auto mode = static_cast<kemb::halftone::Mode>(bench.range(0));
   const unsigned dpi = static_cast<unsigned>(bench.range(1));
   const kembbench::PageGeometry geometry = kembbench::A4At(dpi);
   const kembbench::PageContent page(kembbench::Content::kPhoto, geometry);
@@ -18,13 +18,13 @@ void BM_HalftoneRow(benchmark::State& bench) {
   std::vector<std::vector<uint8_t>> rows(kRows, std::vector<uint8_t>(3 * geometry.width));
   for (unsigned i = 0; i < kRows; ++i) page.Row(1, geometry.height / 2 + i, rows[i].data());
 
-  const kemb::ToneCurve curve(static_cast<int>(dpi));
-  kemb::ErrorDiffuser diffuser(geometry.width);
+  const kemb::halftone::ToneCurve curve(static_cast<int>(dpi));
+  kemb::halftone::ErrorDiffuser diffuser(geometry.width);
   std::vector<int32_t> targets(geometry.width);
   std::vector<uint8_t> dots((geometry.width + 7) / 8);
   size_t i = 0;
   for (auto _ : bench) {
-    kemb::MakeTargets(rows[i], mode, curve, targets);
+    kemb::halftone::MakeTargets(rows[i], mode, curve, targets);
     diffuser.DiffuseRow(targets, dots);
     benchmark::DoNotOptimize(dots.data());
     i = (i + 1) % kRows;

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "convert/threshold.h"
+#include "job/job.h"
 #include "printer/bands.h"
 #include "printer/printer.h"
 #include "rows.h"
@@ -20,17 +21,19 @@ std::vector<std::vector<uint8_t>> DotRows(Content content, unsigned dpi) {
   const cups_page_header2_t header = kembbench::BenchHeader(dpi);
   auto rows = kembbench::PageRows(content, dpi, kembbench::MidPage(dpi), kRows);
   for (auto& row : rows) {
-    kemb::TransToGray(row.data(), header);
+    kemb::TransToGray(row.data(), header.cupsWidth);
     row.resize((header.cupsWidth + 7) / 8);
   }
   return rows;
 }
 
 struct Page {
-  explicit Page(unsigned dpi) : header(kembbench::BenchHeader(dpi)) {
-    if (!kemb::StartPage(state, sink, nullptr, header).ok()) std::abort();
+  explicit Page(unsigned dpi)
+      : header(kembbench::BenchHeader(dpi)), page(kemb::DescribePage(header, nullptr)) {
+    if (!kemb::StartPage(state, sink, page).ok()) std::abort();
   }
   cups_page_header2_t header;
+  kemb::PageDescription page;
   kemb::PrintState state;
   kembbench::NullSink sink;
 };
@@ -43,7 +46,9 @@ void BM_OutputLine(benchmark::State& bench) {
   size_t i = 0;
   for (auto _ : bench) {
     std::memcpy(plane, rows[i].data(), rows[i].size());
-    if (!kemb::OutputLine(page.state, page.sink, page.header).ok()) std::abort();
+    if (!kemb::OutputLine(page.state, page.sink, page.page, page.state.Planes[0].span()).ok()) {
+      std::abort();
+    }
     i = (i + 1) % rows.size();
   }
   bench.SetItemsProcessed(bench.iterations() * page.header.cupsWidth);
@@ -70,7 +75,7 @@ void BM_OutputRows(benchmark::State& bench) {
   const auto band = Band(DotRows(static_cast<Content>(bench.range(0)), dpi), page.header.cupsWidth);
   for (auto _ : bench) {
     std::memcpy(page.state.LineBuffers[0], band.data(), band.size());
-    kemb::OutputRows(page.state, page.sink, page.header, 0);
+    kemb::OutputRows(page.state, page.sink, page.page, 0);
   }
   bench.SetItemsProcessed(bench.iterations() * 24 * page.header.cupsWidth);
 }

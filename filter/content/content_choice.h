@@ -1,5 +1,6 @@
 // What the user says a job holds, and the path each page takes for it:
-//   ContentChoice      the IPP job attribute print-content-optimize, also the PPD option
+//   ContentChoice      the IPP job attribute print-content-optimize, also the PPD option: the
+//                      page description's Content, which each page carries to the engine
 //   ParseContentChoice its keyword (auto, text, photo, graphic, text-and-graphic)
 //   ContentKeyword     the keyword back, for the log
 //   ChoosePagePath     text, halftoner mode 2 or 3, or picture regions over thresholded text
@@ -10,17 +11,16 @@
 #include <optional>
 #include <string_view>
 
+#include "printer/page_description.h"
+
 namespace kemb {
 
 inline constexpr std::string_view kContentOption = "print-content-optimize";
 
-enum class ContentChoice {
-  kAuto,            // the page's dark share decides, as it always has
-  kText,            // thresholded
-  kPhoto,           // halftoner, every pixel diffused (mode 2)
-  kGraphic,         // halftoner, dark solid and paper clean (mode 3)
-  kTextAndGraphic,  // thresholded, picture regions from the halftoner's image
-};
+// kAuto: the page's dark share decides, as it always has; kText: thresholded; kPhoto: the
+// halftoner, every pixel diffused (mode 2); kGraphic: the halftoner, dark solid and paper clean
+// (mode 3); kTextAndGraphic: thresholded, picture regions from the halftoner's image.
+using ContentChoice = Content;
 
 std::optional<ContentChoice> ParseContentChoice(std::string_view keyword);
 std::string_view ContentKeyword(ContentChoice choice);

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "convert/ink_count.h"
+#include "pixel/pixel_rules.h"
 
 namespace kemb {
 namespace {
@@ -58,7 +58,7 @@ void RegionMap::AddRow(const uint8_t* rgb, unsigned y) {
     // Paper is most of a page: three bytes of FF need no sum.
     if ((rgb[0] & rgb[1] & rgb[2]) == 0xFF) continue;
     const int sum = rgb[0] + rgb[1] + rgb[2];
-    if (sum > kInkedSum) continue;
+    if (sum > pixel::kInkedSum) continue;
     Cell& cell = row[x / kCell];
     ++cell.ink;
     cell.tone += sum > kBlackSum;

@@ -5,7 +5,7 @@
 //                   when they touch, each rectangle's edges then pushed out to a line of paper
 //   CopyDots        one span of an image's dot row over a thresholded dot row
 //
-// Pixel sums R + G + B: above kInkedSum paper, up to kBlackSum solid ink, tone in between.
+// Pixel sums R + G + B: above pixel::kInkedSum paper, up to kBlackSum solid ink, tone in between.
 // Text, rules and solid logos are paper and solid ink with thin edges of tone: they stay with
 // the thresholding. A tile is a picture when ink covers most of it and tone a fair share.
 // Joins: a rectangle's edge moves out, cell line by cell line, until the line is blank paper

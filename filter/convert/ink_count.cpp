@@ -10,9 +10,13 @@
 #include <cstring>
 
 #include "convert/rgb_vectors.h"
+#include "pixel/pixel_rules.h"
 
 namespace kemb {
 namespace {
+
+using pixel::kDarkSum;
+using pixel::kInkedSum;
 
 // True when the 24 bytes (8 pixels) at `bytes` are all FF: paper, which counts nothing.
 inline bool Paper8(const uint8_t* bytes) {

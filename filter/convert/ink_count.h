@@ -7,10 +7,6 @@
 
 namespace kemb {
 
-// Pixel sums R + G + B: up to kInkedSum a pixel is inked, up to kDarkSum it is dark.
-inline constexpr int kInkedSum = 730;
-inline constexpr int kDarkSum = 300;
-
 struct InkCount {
   uint64_t inked = 0;
   uint64_t dark = 0;

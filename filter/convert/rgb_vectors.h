@@ -22,13 +22,17 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #define KEMB_AVX2 __attribute__((target("avx2")))
 
 namespace kemb::rgb {
 
+// Whether the AVX2 loops run: the processor has AVX2 and KEMB_PORTABLE_LOOPS is not set in
+// the environment (tests set it to hold the portable loops to the same rules). Decided once.
 inline bool CpuHasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
+  static const bool has =
+      __builtin_cpu_supports("avx2") && std::getenv("KEMB_PORTABLE_LOOPS") == nullptr;
   return has;
 }
 

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "convert/rgb_vectors.h"
+#include "pixel/pixel_rules.h"
 
 namespace kemb {
 namespace {
@@ -29,18 +30,18 @@ inline bool Paper(const uint8_t* bytes, size_t size) {
   return all == ~uint64_t{0};
 }
 
-inline bool Neutral(int r, int g, int b, int spread) {
-  return std::abs(r - g) <= spread && std::abs(g - b) <= spread && std::abs(r - b) <= spread;
-}
+using namespace pixel;
 
 inline bool TextDot(const uint8_t* p) {
   const int r = p[0], g = p[1], b = p[2], sum = r + g + b;
-  return sum <= kAlwaysDotSum || (sum < kPaperSum && !Neutral(r, g, b, kNeutralSpread));
+  return sum <= kTextAlwaysDotSum ||
+         (sum < kTextPaperSum && !NeutralWithin(r, g, b, kTextNeutralSpread));
 }
 
 inline bool PairPixelDark(const uint8_t* p) {
   const int r = p[0], g = p[1], b = p[2], sum = r + g + b;
-  return sum <= kPairDarkSum || (sum < kPairPaperSum && !Neutral(r, g, b, kPairNeutralSpread));
+  return sum <= kPairDarkSum ||
+         (sum < kPairPaperSum && !NeutralWithin(r, g, b, kPairNeutralSpread));
 }
 
 inline bool LonePixelDot(const uint8_t* p) {
@@ -98,9 +99,9 @@ KEMB_AVX2 inline void TextDots32(const uint8_t* pixels, uint8_t* dots) {
   if (!rgb::Paper(pixels)) {
     const rgb::Channels px = rgb::Load(pixels, kDotOrder);
     const __m256i ink = rgb::InkOf(px);
-    const __m256i always = rgb::AtLeast(ink, rgb::Bytes<765 - kAlwaysDotSum>());
-    const __m256i inked = rgb::AtLeast(ink, rgb::Bytes<765 - kPaperSum + 1>());
-    const __m256i neutral = rgb::AtLeast(rgb::Bytes<kNeutralSpread>(), rgb::SpreadOf(px));
+    const __m256i always = rgb::AtLeast(ink, rgb::Bytes<765 - kTextAlwaysDotSum>());
+    const __m256i inked = rgb::AtLeast(ink, rgb::Bytes<765 - kTextPaperSum + 1>());
+    const __m256i neutral = rgb::AtLeast(rgb::Bytes<kTextNeutralSpread>(), rgb::SpreadOf(px));
     const __m256i dot = _mm256_or_si256(always, _mm256_andnot_si256(neutral, inked));
     bits = static_cast<uint32_t>(_mm256_movemask_epi8(dot));
   }
@@ -160,18 +161,18 @@ KEMB_AVX2 void PairRowAvx2(uint8_t* row, size_t pairs, bool odd) {
 
 }  // namespace
 
-int TransToGray(uint8_t* row, const cups_page_header2_t& header) {
+int TransToGray(uint8_t* row, size_t width) {
 #ifdef KEMB_RGB_VECTORS
   if (rgb::CpuHasAvx2()) {
-    TextRowAvx2(row, header.cupsWidth);
+    TextRowAvx2(row, width);
     return 0;
   }
 #endif
-  TextRow(row, header.cupsWidth);
+  TextRow(row, width);
   return 0;
 }
 
-int TransToGray360(uint8_t* row, const cups_page_header2_t&, int pairs, int odd) {
+int TransToGray360(uint8_t* row, int pairs, int odd) {
 #ifdef KEMB_RGB_VECTORS
   if (rgb::CpuHasAvx2()) {
     PairRowAvx2(row, static_cast<size_t>(pairs), odd != 0);

@@ -11,8 +11,8 @@
 
 #include "job/cups_compat.h"
 #include "job/job.h"
-#include "job/spool_folder.h"
-#include "job/temp_file.h"
+#include "engine/spool_folder.h"
+#include "engine/temp_file.h"
 
 namespace kemb {
 namespace {

@@ -1,13 +1,11 @@
-// The job: wake-up, PPD identity, one pass of the page pipeline per raster page, reset.
+// The job: wake-up, PPD identity, each raster page read row by row into the page engine, reset.
 #include "job/job.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "job/cancel.h"
 #include "job/page_header.h"
-#include "job/page_pipeline.h"
-#include "job/spool_folder.h"
-#include "printer/printer.h"
 
 namespace kemb {
 namespace {
@@ -36,7 +34,44 @@ void ReportPage(FILE* log, int page, const cups_page_header2_t& h) {
   std::fflush(log);
 }
 
+bool IsOkidata(const ppd_file_t* ppd) {
+  return ppd != nullptr && ppd->nickname != nullptr &&
+         std::strstr(ppd->nickname, "OKIDATA") != nullptr;
+}
+
+std::string_view OutputTypeOf(const cups_page_header2_t& header) {
+  return {header.OutputType, strnlen(header.OutputType, sizeof header.OutputType)};
+}
+
+// One raster page into the engine, row by row; a cancel stops the rows, not the page.
+Status PrintPage(const Job& job, PageEngine& engine, const cups_page_header2_t& header) {
+  PageDescription page = DescribePage(header, job.ppd);
+  page.content = job.content;  // from the job's options: the same for every page
+  if (Status s = engine.StartPage(page); !s.ok()) return s;
+  const std::span<uint8_t> row = engine.RowBuffer();
+  for (unsigned y = 0; y < header.cupsHeight && !Canceled; ++y) {
+    if (cupsRasterReadPixels(job.raster, row.data(), header.cupsBytesPerLine) == 0) break;
+    if (Status s = engine.AddRow(row); !s.ok()) return s;
+  }
+  return engine.FinishPage();
+}
+
 }  // namespace
+
+PageDescription DescribePage(const cups_page_header2_t& header, const ppd_file_t* ppd) {
+  PageDescription page;
+  const bool lq = OutputTypeOf(header) == "LQ";
+  page.command_set = lq ? CommandSetId::kLq : CommandSetId::kAlternate;
+  page.okidata = lq && IsOkidata(ppd);
+  page.xdpi = header.HWResolution[0];
+  page.ydpi = header.HWResolution[1];
+  page.width = header.cupsWidth;
+  page.height = header.cupsHeight;
+  page.bytes_per_line = header.cupsBytesPerLine;
+  page.length_points = header.PageSize[1];
+  page.band_rows = header.cupsRowCount;
+  return page;
+}
 
 bool IsValidJobId(const char* id) {
   const size_t length = std::strlen(id);
@@ -45,12 +80,18 @@ bool IsValidJobId(const char* id) {
 }
 
 int RunJob(const Job& job) {
-  PrintState state;
-  for (ByteBuffer* buffer : {&state.Planes[0], &state.CompBuffer, &state.BandBlock}) {
-    buffer->SetAllocator(job.allocator);
-  }
-  ByteSink& out = *job.out;
-  if (Status s = Setup(state, out); !s.ok()) return Fail(job, s);
+  JobSettings settings;
+  settings.id = job.id;
+  settings.spool_dir = job.spool_dir;
+  settings.halftoner = job.halftoner;
+  settings.halftone = job.halftone;
+  settings.allocator = job.allocator;
+  settings.out = job.out;
+  settings.log = job.log;
+  // The process-wide flag of the SIGTERM handler, read through the job.
+  settings.canceled = [] { return Canceled != 0; };
+  PageEngine engine(settings);
+  if (Status s = engine.StartJob(); !s.ok()) return Fail(job, s);
 
   if (!IsOurProduct(job.ppd->product)) {
     std::fputs("ERROR: Brand Error\n", job.log);
@@ -62,9 +103,7 @@ int RunJob(const Job& job) {
   }
 
   // Made before the first page and gone, after its files, however the job ends.
-  SpoolFolder folder;
-  if (Status s = folder.Make(job.spool_dir, job.id); !s.ok()) return Fail(job, s);
-  PagePipeline pipeline(job, folder.path());
+  if (Status s = engine.MakeSpoolFolder(); !s.ok()) return Fail(job, s);
   cups_page_header2_t header;
   int page = 0;
   while (cupsRasterReadHeader2(job.raster, &header)) {
@@ -74,14 +113,14 @@ int RunJob(const Job& job) {
     header.cupsRowCount = 24;  // every band is 24 dots high, whatever the stream says
 
     if (Status s = CheckPageHeader(header); !s.ok()) return Fail(job, s);
-    if (Status s = StartPage(state, out, job.ppd, header); !s.ok()) return Fail(job, s);
-    if (Status s = pipeline.PrintPage(state, header, page); !s.ok()) return Fail(job, s);
+    if (OutputTypeOf(header).empty()) return Fail(job, Status::Fail("OutputType Error"));
+    if (Status s = PrintPage(job, engine, header); !s.ok()) return Fail(job, s);
     // Page accounting for CUPS: each page goes out once; CUPS makes the copies.
     std::fprintf(job.log, "PAGE: %d 1\n", page);
     if (Canceled) break;
   }
 
-  if (Status s = Shutdown(state, out); !s.ok()) return Fail(job, s);
+  if (Status s = engine.EndJob(); !s.ok()) return Fail(job, s);
   if (page > 0) return 0;
   // Else CUPS shows no more than "Filter failed".
   if (!Canceled) std::fputs("ERROR: The job held no pages\n", job.log);

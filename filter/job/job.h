@@ -1,6 +1,8 @@
 // A print job as the filter runs it, from the printer's wake-up to its reset:
-//   Job       what one job is given: its ID, raster stream, PPD, printer stream and log
-//   RunJob    Setup, PPD identity, the page loop, Shutdown; returns the exit status
+//   Job           what one job is given: its ID, raster stream, PPD, printer stream and log
+//   DescribePage  the page description the engine gets from a raster header and the PPD
+//   RunJob        wake-up, PPD identity, the raster read loop feeding the page engine, reset;
+//                 returns the exit status
 // FilterMain (filter_main.h) builds a Job from the command line, as CUPS starts the filter.
 #pragma once
 
@@ -10,23 +12,20 @@
 
 #include <cups/raster.h>
 
-#include "content/content_choice.h"
+#include "engine/page_engine.h"
 #include "job/cups_compat.h"
 #include "printer/byte_buffer.h"
 #include "printer/byte_sink.h"
+#include "printer/page_description.h"
 #include "printer/status.h"
 
 namespace kemb {
-
-// Makes base.pbm from base.ppm for a picture page; fuzzers and tests put their own in place of
-// the halftoner program.
-using HalftoneRunner = std::function<Status(const std::string& base, unsigned xres, int mode)>;
 
 struct Job {
   std::string id;                     // decimal job ID, used in the temporary file names
   std::string spool_dir = "/tmp";     // where the job makes its private folder for page files
   std::string halftoner = "kemb_ID";  // found on PATH
-  HalftoneRunner halftone;            // empty: run `halftoner`
+  HalftoneRunner halftone;            // empty: run `halftoner`; fuzzers and tests put their own
   ContentChoice content = ContentChoice::kAuto;  // what the user says the pages hold
   Allocator* allocator = nullptr;     // the page buffers' blocks; nullptr: the heap
   cups_raster_t* raster = nullptr;
@@ -37,6 +36,9 @@ struct Job {
 
 // True for 1 to 10 decimal digits, the job IDs CUPS hands out.
 bool IsValidJobId(const char* id);
+
+// `header` as the job loop has it (cupsRowCount forced to 24, OutputType not empty).
+PageDescription DescribePage(const cups_page_header2_t& header, const ppd_file_t* ppd);
 
 int RunJob(const Job& job);
 

@@ -11,15 +11,15 @@ constexpr uint8_t ESC = 0x1B;
 
 class AlternateCommandSet final : public CommandSet {
  public:
-  int SetUpPage(ByteSink& out, const cups_page_header2_t& header, bool) const override {
+  int SetUpPage(ByteSink& out, const PageDescription& page) const override {
     // Page length as two byte values, tens and units (66 lines: 06 06, not ASCII digits).
-    const unsigned lines = PageLengthLines(header);
+    const unsigned lines = PageLengthLines(page);
     out.Write({ESC, 'N', ESC, '%', 'B', ESC, '6'});
     out.Write({ESC, 'F', static_cast<uint8_t>(lines / 10), static_cast<uint8_t>(lines % 10)});
     return 0;
   }
 
-  void BitImageHeader(ByteSink& out, const cups_page_header2_t&, size_t columns) const override {
+  void BitImageHeader(ByteSink& out, const PageDescription&, size_t columns) const override {
     out.Write({ESC, '%', '1', static_cast<uint8_t>(columns >> 8), static_cast<uint8_t>(columns)});
   }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <string>
 
 #include "printer/bands.h"
 #include "printer/printer.h"
@@ -51,8 +52,8 @@ inline size_t BlockSlot(size_t j, unsigned row) {
   return 8 * j + byte;
 }
 
-size_t PageWidth(const PrintState& state, const cups_page_header2_t& header) {
-  return std::min<size_t>(header.cupsWidth, state.Columns);
+size_t PageWidth(const PrintState& state, const PageDescription& page) {
+  return std::min<size_t>(page.width, state.Columns);
 }
 
 // Copies the dot row into its place in every block; words of 64 blank dots are skipped.
@@ -102,8 +103,8 @@ void PlaceBlocks(uint8_t* blocks, size_t width, size_t stride, uint8_t* even, ui
 
 // Moves the column bytes of a complete (or completed) group into the band buffers and prints
 // each buffer that is full.
-void PlaceGroup(PrintState& state, ByteSink& out, const cups_page_header2_t& header) {
-  const size_t width = PageWidth(state, header);
+void PlaceGroup(PrintState& state, ByteSink& out, const PageDescription& page) {
+  const size_t width = PageWidth(state, page);
   const size_t stride = static_cast<size_t>(state.DotBytes);
   const bool split = state.Shingling == 1 && state.LineCount != 0;
 
@@ -124,15 +125,15 @@ void PlaceGroup(PrintState& state, ByteSink& out, const cups_page_header2_t& hea
   if (split) {
     if (++state.EvenOffset == state.DotBytes) {
       state.EvenOffset = 0;
-      OutputRows(state, out, header, 0);
+      OutputRows(state, out, page, 0);
     }
     if (++state.OddOffset == state.DotBytes) {
       state.OddOffset = 0;
-      OutputRows(state, out, header, 1);
+      OutputRows(state, out, page, 1);
     }
   } else if (++state.EvenOffset == state.DotBytes) {
     state.EvenOffset = 0;
-    OutputRows(state, out, header, 0);
+    OutputRows(state, out, page, 0);
   }
 
   state.DotBit = 128;
@@ -141,28 +142,34 @@ void PlaceGroup(PrintState& state, ByteSink& out, const cups_page_header2_t& hea
 
 }  // namespace
 
-Status OutputLine(PrintState& state, ByteSink& out, const cups_page_header2_t& header) {
+Status OutputLine(PrintState& state, ByteSink& out, const PageDescription& page,
+                  std::span<const uint8_t> row) {
+  const size_t width = PageWidth(state, page);
+  if (row.size() < (width + 7) / 8) {
+    return Status::Fail("Dot row of " + std::to_string(row.size()) + " bytes is shorter than " +
+                        std::to_string(width) + " dots");
+  }
   // DotBit 80h is the group's row 0, 01h its row 7.
   const auto group_row =
       static_cast<unsigned>(std::countl_zero(static_cast<uint8_t>(state.DotBit)));
-  AddRow(state.Planes[0].data(), PageWidth(state, header), state.CompBuffer.data(), group_row);
+  AddRow(row.data(), width, state.CompBuffer.data(), group_row);
   if (state.DotBit > 1) {
     state.DotBit >>= 1;
     return Status::Ok();
   }
-  PlaceGroup(state, out, header);
+  PlaceGroup(state, out, page);
   return SinkStatus(out);
 }
 
-void FlushBands(PrintState& state, ByteSink& out, const cups_page_header2_t& header) {
+void FlushBands(PrintState& state, ByteSink& out, const PageDescription& page) {
   // An incomplete last group is completed with blank rows, so every row reaches paper.
-  if (state.DotBit < 128) PlaceGroup(state, out, header);
+  if (state.DotBit < 128) PlaceGroup(state, out, page);
   if (state.Shingling == 1) {
     const bool odd_first = state.EvenOffset < state.OddOffset;
-    OutputRows(state, out, header, odd_first ? 1 : 0);
-    OutputRows(state, out, header, odd_first ? 0 : 1);
+    OutputRows(state, out, page, odd_first ? 1 : 0);
+    OutputRows(state, out, page, odd_first ? 0 : 1);
   } else if (state.EvenOffset != 0) {
-    OutputRows(state, out, header, 0);
+    OutputRows(state, out, page, 0);
   }
 }
 

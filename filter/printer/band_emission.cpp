@@ -51,10 +51,10 @@ void SendPass(ByteSink& out, const uint8_t* band, size_t size, size_t parity) {
 
 }  // namespace
 
-void OutputRows(PrintState& state, ByteSink& out, const cups_page_header2_t& header, int row) {
+void OutputRows(PrintState& state, ByteSink& out, const PageDescription& page, int row) {
   uint8_t* band = state.LineBuffers[row];
   const size_t stride = static_cast<size_t>(state.DotBytes);
-  size_t dot_count = stride * std::min<size_t>(header.cupsWidth, state.Columns);
+  size_t dot_count = stride * std::min<size_t>(page.width, state.Columns);
   const size_t inked = InkedLength(band, dot_count);
 
   if (inked != 0) {
@@ -65,13 +65,13 @@ void OutputRows(PrintState& state, ByteSink& out, const cups_page_header2_t& hea
     out.Put(CR);
     if (state.LineNum != 0) PrintNLine(state, out);
     const size_t columns = dot_count / stride;
-    state.Commands->BitImageHeader(out, header, columns);
-    const unsigned xdpi = header.HWResolution[0];
+    state.Commands->BitImageHeader(out, page, columns);
+    const unsigned xdpi = page.xdpi;
     if (xdpi == 120 || xdpi == 240) {
       // At these densities a band goes twice, each pass carrying every other byte of it.
       SendPass(out, band, dot_count, 0);
       out.Put(CR);
-      state.Commands->BitImageHeader(out, header, columns);
+      state.Commands->BitImageHeader(out, page, columns);
       SendPass(out, band, dot_count, 1);
     } else {
       out.Write(band, dot_count);
@@ -80,7 +80,7 @@ void OutputRows(PrintState& state, ByteSink& out, const cups_page_header2_t& hea
 
   // Band buffer 1 of a shingled page starts 8 rows below band buffer 0's band.
   if (row == 1 && state.Shingling == 1) {
-    state.LineNum += header.HWResolution[1] == 360 ? 5 : 2;
+    state.LineNum += page.ydpi == 360 ? 5 : 2;
   } else {
     state.LineNum += 1;
   }

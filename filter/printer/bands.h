@@ -4,15 +4,14 @@
 //   PrintNLine   the pending paper advance
 #pragma once
 
-#include <cups/raster.h>
-
 #include "printer/byte_sink.h"
+#include "printer/page_description.h"
 #include "printer/print_state.h"
 
 namespace kemb {
 
-void FlushBands(PrintState& state, ByteSink& out, const cups_page_header2_t& header);
-void OutputRows(PrintState& state, ByteSink& out, const cups_page_header2_t& header, int row);
+void FlushBands(PrintState& state, ByteSink& out, const PageDescription& page);
+void OutputRows(PrintState& state, ByteSink& out, const PageDescription& page, int row);
 void PrintNLine(PrintState& state, ByteSink& out);
 
 }  // namespace kemb

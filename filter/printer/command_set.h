@@ -8,9 +8,8 @@
 
 #include <cstddef>
 
-#include <cups/raster.h>
-
 #include "printer/byte_sink.h"
+#include "printer/page_description.h"
 
 namespace kemb {
 
@@ -19,9 +18,8 @@ class CommandSet {
   virtual ~CommandSet() = default;
 
   // Send the page set-up; returns 1 when bands are to be printed as two half-passes.
-  virtual int SetUpPage(ByteSink& out, const cups_page_header2_t& header,
-                        bool okidata) const = 0;
-  virtual void BitImageHeader(ByteSink& out, const cups_page_header2_t& header,
+  virtual int SetUpPage(ByteSink& out, const PageDescription& page) const = 0;
+  virtual void BitImageHeader(ByteSink& out, const PageDescription& page,
                               size_t columns) const = 0;
   // Move the paper by `band_steps` steps (8/180 inch, or 16 alternate-set units).
   virtual void Advance(ByteSink& out, unsigned band_steps) const = 0;
@@ -30,8 +28,5 @@ class CommandSet {
 
 const CommandSet& LqCommands();
 const CommandSet& AlternateCommands();
-
-// Page length in lines of 1/6 inch, rounded as the printer's set-up expects.
-unsigned PageLengthLines(const cups_page_header2_t& header);
 
 }  // namespace kemb

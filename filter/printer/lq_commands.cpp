@@ -11,13 +11,13 @@ constexpr uint8_t ESC = 0x1B, FS = 0x1C;
 
 class LqCommandSet final : public CommandSet {
  public:
-  int SetUpPage(ByteSink& out, const cups_page_header2_t& header, bool okidata) const override {
-    const unsigned xdpi = header.HWResolution[0], ydpi = header.HWResolution[1];
-    if (okidata) out.Write({ESC, '{', 'A'});
+  int SetUpPage(ByteSink& out, const PageDescription& page) const override {
+    const unsigned xdpi = page.xdpi, ydpi = page.ydpi;
+    if (page.okidata) out.Write({ESC, '{', 'A'});
     out.Write({ESC, '@', ESC, '6'});
     const uint8_t high_density = (xdpi == 360 || xdpi == 240) ? '1' : '0';
     out.Write({FS, 'x', high_density, ESC, 'U', high_density});
-    out.Write({ESC, '2', ESC, 'C', static_cast<uint8_t>(PageLengthLines(header))});
+    out.Write({ESC, '2', ESC, 'C', static_cast<uint8_t>(PageLengthLines(page))});
 
     switch (xdpi) {
       case 60:
@@ -39,15 +39,15 @@ class LqCommandSet final : public CommandSet {
     }
   }
 
-  void BitImageHeader(ByteSink& out, const cups_page_header2_t& header,
+  void BitImageHeader(ByteSink& out, const PageDescription& page,
                       size_t columns) const override {
     out.Write({ESC, '*'});
-    switch (header.HWResolution[0]) {
+    switch (page.xdpi) {
       case 60: out.Put(0x00); break;
       case 120: out.Put(0x01); break;
       case 180: out.Put(0x27); break;
       case 240: out.Put(0x03); break;
-      case 360: out.Put(header.HWResolution[1] == 180 ? 0x28 : 0x48); break;
+      case 360: out.Put(page.ydpi == 180 ? 0x28 : 0x48); break;
       default: break;  // the printer takes its current density
     }
     out.Write({static_cast<uint8_t>(columns), static_cast<uint8_t>(columns >> 8)});
@@ -72,8 +72,8 @@ const CommandSet& LqCommands() {
   return lq;
 }
 
-unsigned PageLengthLines(const cups_page_header2_t& header) {
-  return static_cast<unsigned>(header.PageSize[1] / 12.0 + 0.5);
+unsigned PageLengthLines(const PageDescription& page) {
+  return static_cast<unsigned>(page.length_points / 12.0 + 0.5);
 }
 
 }  // namespace kemb

@@ -2,25 +2,12 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <string_view>
 
 #include "printer/bands.h"
 #include "printer/command_set.h"
 #include "printer/printer.h"
 
 namespace kemb {
-namespace {
-
-std::string_view OutputTypeOf(const cups_page_header2_t& header) {
-  return {header.OutputType, strnlen(header.OutputType, sizeof header.OutputType)};
-}
-
-bool IsOkidata(const ppd_file_t* ppd) {
-  return ppd != nullptr && ppd->nickname != nullptr &&
-         std::strstr(ppd->nickname, "OKIDATA") != nullptr;
-}
-
-}  // namespace
 
 Status SinkStatus(const ByteSink& out) {
   if (out.Error() == 0) return Status::Ok();
@@ -38,16 +25,12 @@ Status Setup(PrintState& state, ByteSink& out) {
   return SinkStatus(out);
 }
 
-Status StartPage(PrintState& state, ByteSink& out, const ppd_file_t* ppd,
-                 const cups_page_header2_t& header) {
-  const std::string_view output_type = OutputTypeOf(header);
-  if (output_type.empty()) return Status::Fail("OutputType Error");
-
+Status StartPage(PrintState& state, ByteSink& out, const PageDescription& page) {
   // Size everything before the first byte, so a page too large to print sends nothing.
-  const int dot_bytes = static_cast<int>(header.cupsRowCount / 8);
-  const size_t width = header.cupsWidth;
-  const bool lq = output_type == "LQ";
-  const int shingling_if_lq = (header.HWResolution[0] == 180 || header.HWResolution[0] == 360);
+  const int dot_bytes = static_cast<int>(page.band_rows / 8);
+  const size_t width = page.width;
+  const bool lq = page.command_set == CommandSetId::kLq;
+  const int shingling_if_lq = (page.xdpi == 180 || page.xdpi == 360);
   const int shingling = lq ? shingling_if_lq : 0;
   size_t band_bytes = 0, block_bytes = 0;
   if (!CheckedMul(static_cast<size_t>(dot_bytes), width, &band_bytes) ||
@@ -56,7 +39,7 @@ Status StartPage(PrintState& state, ByteSink& out, const ppd_file_t* ppd,
   }
   // Whole 8-column words, so that row packing may touch a word past the last column.
   const size_t comp_bytes = (width + 7) / 8 * 8 + 8;
-  if (!state.Planes[0].Allocate(header.cupsBytesPerLine)) {
+  if (!state.Planes[0].Allocate(page.bytes_per_line)) {
     return Status::Fail("Unable to allocate memory");
   }
   if (!state.CompBuffer.Allocate(comp_bytes)) {
@@ -66,9 +49,9 @@ Status StartPage(PrintState& state, ByteSink& out, const ppd_file_t* ppd,
 
   state.SimulationTypeLQ = lq ? 1 : 0;
   state.Commands = lq ? &LqCommands() : &AlternateCommands();
-  state.Shingling = state.Commands->SetUpPage(out, header, lq && IsOkidata(ppd));
+  state.Shingling = state.Commands->SetUpPage(out, page);
   state.DotBytes = dot_bytes;
-  state.DotColumns = static_cast<int>(header.HWResolution[0] / 60);
+  state.DotColumns = static_cast<int>(page.xdpi / 60);
   state.Columns = width;
   state.LineBuffers[0] = state.BandBlock.data();
   state.LineBuffers[1] = state.Shingling ? state.BandBlock.data() + band_bytes : nullptr;
@@ -78,10 +61,10 @@ Status StartPage(PrintState& state, ByteSink& out, const ppd_file_t* ppd,
   return SinkStatus(out);
 }
 
-Status EndPage(PrintState& state, ByteSink& out, FILE* log, const cups_page_header2_t& header) {
+Status EndPage(PrintState& state, ByteSink& out, FILE* log, const PageDescription& page) {
   if (state.DotBytes != 0) {
     std::fprintf(log, "DEBUG: Shingling0:%d\n", state.Shingling);
-    FlushBands(state, out, header);
+    FlushBands(state, out, page);
   }
   out.Put(0x0C);
   // The form feed moves to the next page; an advance still pending has no band to precede.

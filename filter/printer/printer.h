@@ -1,18 +1,18 @@
-// The printer side of a job, as the job loop drives it:
+// The printer side of a job, as a front end or the page engine drives it:
 //   Setup      once per job: wakes the printer's input
 //   StartPage  once per page: reset, page set-up, page buffers
-//   OutputLine once per dot row in Planes[0]
+//   OutputLine once per dot row
 //   EndPage    once per page: last bands, form feed, buffers released
 //   Shutdown   once per job: leaves the printer in its default state
 // Everything goes through the ByteSink given; nothing here writes to standard output itself.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
-
-#include <cups/ppd.h>
-#include <cups/raster.h>
+#include <span>
 
 #include "printer/byte_sink.h"
+#include "printer/page_description.h"
 #include "printer/print_state.h"
 #include "printer/status.h"
 
@@ -22,12 +22,16 @@ namespace kemb {
 inline constexpr size_t kWakeUpNulCount = 9800;
 
 Status Setup(PrintState& state, ByteSink& out);
-// `header.cupsRowCount` must already be 24. `ppd` may be null.
-Status StartPage(PrintState& state, ByteSink& out, const ppd_file_t* ppd,
-                 const cups_page_header2_t& header);
-Status OutputLine(PrintState& state, ByteSink& out, const cups_page_header2_t& header);
+// Allocates Planes[0] (page.bytes_per_line bytes, for the caller's rows), the column buffer and
+// the band buffers, then sends the page set-up.
+Status StartPage(PrintState& state, ByteSink& out, const PageDescription& page);
+// Adds one dot row (one bit per dot, most significant bit first, bit set = dot) of page.width
+// dots. `page` describes the rows as they are now: a page may print narrower or at a lower
+// resolution than it was set up for, never wider.
+Status OutputLine(PrintState& state, ByteSink& out, const PageDescription& page,
+                  std::span<const uint8_t> row);
 // `log` receives the page's DEBUG line.
-Status EndPage(PrintState& state, ByteSink& out, FILE* log, const cups_page_header2_t& header);
+Status EndPage(PrintState& state, ByteSink& out, FILE* log, const PageDescription& page);
 Status Shutdown(PrintState& state, ByteSink& out);
 
 // The printer stream's failure as the job reports it, or Ok.

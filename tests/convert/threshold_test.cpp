@@ -46,7 +46,7 @@ TEST(TransToGray, EachPixelAgainstTheThresholds) {
       std::vector<Rgb> pixels(9, Rgb{255, 255, 255});
       pixels[at] = c.pixel;
       std::vector<uint8_t> row = RowOf(pixels);
-      TransToGray(row.data(), PageHeader(9, 1));
+      TransToGray(row.data(), 9);
       for (size_t i = 0; i < 9; ++i) {
         EXPECT_EQ(DotAt(row, i), i == at && c.dot) << c.why << ", pixel at " << at << ", dot " << i;
       }
@@ -57,7 +57,7 @@ TEST(TransToGray, EachPixelAgainstTheThresholds) {
 TEST(TransToGray, PartialLastByteHasItsLowBitsCleared) {
   std::vector<uint8_t> row = RowOf(std::vector<Rgb>(10, Rgb{0, 0, 0}));
   const std::vector<uint8_t> before = row;
-  TransToGray(row.data(), PageHeader(10, 1));
+  TransToGray(row.data(), 10);
   EXPECT_EQ(row[0], 0xFF);
   EXPECT_EQ(row[1], 0xC0);
   // Bytes after the dot row keep what they held.
@@ -90,7 +90,7 @@ TEST(TransToGray360, EachPairAgainstTheThresholds) {
       pixels[2 * at] = c.a;
       pixels[2 * at + 1] = c.b;
       std::vector<uint8_t> row = RowOf(pixels);
-      TransToGray360(row.data(), PageHeader(18, 1, 360, 360), 9, 0);
+      TransToGray360(row.data(), 9, 0);
       for (size_t i = 0; i < 9; ++i) {
         EXPECT_EQ(DotAt(row, i), i == at && c.dot) << c.why << ", pair at " << at << ", dot " << i;
       }
@@ -109,7 +109,7 @@ TEST(TransToGray360, LonePixelGoesBySumAlone) {
     std::vector<Rgb> pixels(5, Rgb{255, 255, 255});
     pixels[4] = c.pixel;
     std::vector<uint8_t> row = RowOf(pixels);
-    TransToGray360(row.data(), PageHeader(5, 1, 360, 360), 2, 1);
+    TransToGray360(row.data(), 2, 1);
     EXPECT_EQ(row[0], c.dot ? 0x20 : 0x00)
         << int(c.pixel.r) << "," << int(c.pixel.g) << "," << int(c.pixel.b);
   }

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "job/picture.h"
-#include "job/temp_file.h"
+#include "engine/picture.h"
+#include "engine/temp_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return -1;

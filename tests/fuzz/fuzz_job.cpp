@@ -22,7 +22,7 @@
 #include "job/cups_compat.h"
 #include "job/job.h"
 #include "job/memory_raster.h"
-#include "job/temp_file.h"
+#include "engine/temp_file.h"
 #include "job_input.h"
 #include "job_oracle.h"
 #include "support/raster_writer.h"

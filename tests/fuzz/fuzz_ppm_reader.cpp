@@ -26,27 +26,27 @@ struct Reading {
 
 // Reads up to two rows past `data_end` bytes, which no header can make too few.
 Reading ReadFile(const std::vector<uint8_t>& bytes, size_t data_end) {
-  kemb::UniqueFd file(memfd_create("ppm", MFD_CLOEXEC));
+  kemb::halftone::UniqueFd file(memfd_create("ppm", MFD_CLOEXEC));
   FUZZ_CHECK(file.valid(), "memfd_create failed");
   for (size_t done = 0; done < bytes.size();) {
     const ssize_t n = ::write(file.get(), bytes.data() + done, bytes.size() - done);
     FUZZ_CHECK(n > 0, "write to memfd failed");
     done += static_cast<size_t>(n);
   }
-  kemb::PpmReader reader;
+  kemb::halftone::PpmReader reader;
   Reading reading;
   if (!reader.Open("/proc/self/fd/" + std::to_string(file.get())).ok()) return reading;
   reading.opened = true;
   reading.columns = reader.columns();
   reading.rows = reader.rows();
-  FUZZ_CHECK(reading.columns >= 1 && reading.columns <= kemb::kMaxColumns && reading.rows >= 1 &&
-                 reading.rows <= kemb::kMaxRows,
+  FUZZ_CHECK(reading.columns >= 1 && reading.columns <= kemb::halftone::kMaxColumns && reading.rows >= 1 &&
+                 reading.rows <= kemb::halftone::kMaxRows,
              "accepted a page of %zu x %zu", reading.columns, reading.rows);
   const size_t row_bytes = reading.columns * 3;
   const size_t rows = std::min(reading.rows, data_end / row_bytes + 2);
   std::vector<uint8_t> row(row_bytes);
   for (size_t y = 0; y < rows; ++y) {
-    const kemb::Status status = reader.ReadRow(row);
+    const kemb::halftone::Status status = reader.ReadRow(row);
     FUZZ_CHECK(status.ok(), "row %zu: %s", y, status.message().c_str());
     reading.rgb.insert(reading.rgb.end(), row.begin(), row.end());
   }

@@ -9,7 +9,7 @@
 #include "dot_targets.h"
 #include "tone_curve.h"
 
-namespace kemb {
+namespace kemb::halftone {
 namespace {
 
 using TargetPage = std::vector<std::vector<int32_t>>;
@@ -150,4 +150,4 @@ TEST(ErrorDiffuser, RowIsPackedMostSignificantBitFirstWithCleanTail) {
 }
 
 }  // namespace
-}  // namespace kemb
+}  // namespace kemb::halftone

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-namespace kemb {
+namespace kemb::halftone {
 namespace {
 
 struct PixelCase {
@@ -54,4 +54,4 @@ TEST(DotTargets, EveryPixelOfARowIsConverted) {
 }
 
 }  // namespace
-}  // namespace kemb
+}  // namespace kemb::halftone

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace kemb::test {
+namespace kemb::halftone::test {
 
 RgbPage::RgbPage(size_t width, size_t height, Rgb ground)
     : width_(width), height_(height), pixels_(width * height * 3) {
@@ -102,4 +102,4 @@ std::optional<std::string> ReadDotImage(const std::string& path, size_t width, s
   return std::nullopt;
 }
 
-}  // namespace kemb::test
+}  // namespace kemb::halftone::test

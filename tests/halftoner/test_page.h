@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace kemb::test {
+namespace kemb::halftone::test {
 
 struct Rgb {
   uint8_t r, g, b;
@@ -77,4 +77,4 @@ class DotImage {
 std::optional<std::string> ReadDotImage(const std::string& path, size_t width, size_t height,
                                         DotImage* image);
 
-}  // namespace kemb::test
+}  // namespace kemb::halftone::test

@@ -5,7 +5,7 @@
 
 #include <numbers>
 
-namespace kemb {
+namespace kemb::halftone {
 namespace {
 
 constexpr int kResolutions[] = {1, 60, 90, 120, 180, 240, 360, 720};
@@ -92,4 +92,4 @@ TEST(ToneCurve, TargetIsTheSrgbReflectanceOfTheGrey) {
 }
 
 }  // namespace
-}  // namespace kemb
+}  // namespace kemb::halftone

@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "job/picture.h"
-#include "job/temp_file.h"
+#include "engine/picture.h"
+#include "engine/temp_file.h"
 #include "support/job_files.h"
 #include "support/raster_writer.h"
 #include "support/run_filter.h"

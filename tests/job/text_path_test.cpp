@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "job/temp_file.h"
+#include "engine/temp_file.h"
 #include "support/job_files.h"
 #include "support/raster_writer.h"
 #include "support/run_filter.h"

@@ -19,15 +19,15 @@ TEST(BandEmission, BlankBandSendsNothingButBooksTheAdvance) {
   for (const char* type : {"LQ", "ALT"}) {
     PrinterPage page(PageHeader(100, 24, 180, 180, type));
     ASSERT_TRUE(page.ok);
-    OutputRows(page.state, page.sink, page.header, 0);
-    OutputRows(page.state, page.sink, page.header, 0);
+    OutputRows(page.state, page.sink, page.page, 0);
+    OutputRows(page.state, page.sink, page.page, 0);
     EXPECT_TRUE(page.Sent().empty()) << type;
     EXPECT_EQ(page.state.LineNum, 2u) << type;
   }
   // A band of zero width is blank too.
   PrinterPage page(PageHeader(100, 24));
-  page.header.cupsWidth = 0;
-  OutputRows(page.state, page.sink, page.header, 0);
+  page.page.width = 0;
+  OutputRows(page.state, page.sink, page.page, 0);
   EXPECT_TRUE(page.Sent().empty());
   EXPECT_EQ(page.state.LineNum, 1u);
 }
@@ -52,7 +52,7 @@ TEST(BandEmission, TrailingBlankColumnsAreCutInSixtiethsFromTheRight) {
     PrinterPage page(PageHeader(c.width, 24, c.xdpi, 180));
     ASSERT_TRUE(page.ok) << where;
     PutColumn(page, c.last_column, {0x00, 0x00, 0x01});
-    OutputRows(page.state, page.sink, page.header, 0);
+    OutputRows(page.state, page.sink, page.page, 0);
     Bytes sent = page.Sent();
     const size_t header_bytes = c.xdpi == 30 ? 4 : 5;  // no mode byte outside the table
     ASSERT_EQ(sent.size(), 1 + header_bytes + 3 * c.kept_columns) << where;
@@ -65,9 +65,9 @@ TEST(BandEmission, TrailingBlankColumnsAreCutInSixtiethsFromTheRight) {
 TEST(BandEmission, PendingAdvanceGoesInFrontOfTheNextPrintedBand) {
   // LQ at 60 dpi, three blank bands, then a band with one dot: LineNum 3 = 24/180 inch.
   PrinterPage lq(PageHeader(4, 96, 60, 60));
-  for (int i = 0; i < 3; ++i) OutputRows(lq.state, lq.sink, lq.header, 0);
+  for (int i = 0; i < 3; ++i) OutputRows(lq.state, lq.sink, lq.page, 0);
   PutColumn(lq, 0, {0x80, 0, 0});
-  OutputRows(lq.state, lq.sink, lq.header, 0);
+  OutputRows(lq.state, lq.sink, lq.page, 0);
   EXPECT_EQ(lq.Sent(), Cat({{0x0D}, kLqAdvanceUnit, {0x1B, 0x28, 0x76, 0x02, 0x00, 0x18, 0x00},
                            kLqPageUnit, {0x1B, 0x2A, 0x00, 0x01, 0x00, 0x80, 0x00, 0x00}}));
   EXPECT_EQ(lq.state.LineNum, 1u);
@@ -76,7 +76,7 @@ TEST(BandEmission, PendingAdvanceGoesInFrontOfTheNextPrintedBand) {
   PrinterPage alt(PageHeader(300, 24, 180, 180, "ALT"));
   alt.state.LineNum = 20;
   PutColumn(alt, 299, {0, 0, 1});
-  OutputRows(alt.state, alt.sink, alt.header, 0);
+  OutputRows(alt.state, alt.sink, alt.page, 0);
   Bytes sent = alt.Sent();
   ASSERT_GE(sent.size(), 14u);
   EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 14),
@@ -99,7 +99,7 @@ TEST(BandEmission, BitImageModeFollowsTheResolution) {
   for (const Case& c : cases) {
     PrinterPage page(PageHeader(1, 24, c.xdpi, c.ydpi));
     PutColumn(page, 0, {0xFF, 0xFF, 0xFF});
-    OutputRows(page.state, page.sink, page.header, 0);
+    OutputRows(page.state, page.sink, page.page, 0);
     Bytes expected = Cat({{0x0D}, c.header, {0x01, 0x00, 0xFF, 0xFF, 0xFF}});
     EXPECT_EQ(page.Sent(), expected) << c.xdpi << "x" << c.ydpi;
   }
@@ -127,7 +127,7 @@ TEST(BandEmission, At120And240DpiABandGoesInTwoPassesOfAlternateBytes) {
     const size_t columns = c.band.size() / 3;
     PrinterPage page(PageHeader(static_cast<unsigned>(columns), 24, c.xdpi, c.xdpi, c.type));
     std::copy(c.band.begin(), c.band.end(), page.state.LineBuffers[0]);
-    OutputRows(page.state, page.sink, page.header, 0);
+    OutputRows(page.state, page.sink, page.page, 0);
     EXPECT_EQ(page.Sent(), Cat({{0x0D}, c.header, c.first, {0x0D}, c.header, c.second}))
         << c.type << " " << c.xdpi << " dpi, " << columns << " columns";
   }
@@ -136,9 +136,9 @@ TEST(BandEmission, At120And240DpiABandGoesInTwoPassesOfAlternateBytes) {
 TEST(BandEmission, BandIsClearedAfterPrinting) {
   PrinterPage page(PageHeader(20, 24));
   PutColumn(page, 19, {1, 2, 3});
-  OutputRows(page.state, page.sink, page.header, 0);
+  OutputRows(page.state, page.sink, page.page, 0);
   const size_t first = page.Sent().size();
-  OutputRows(page.state, page.sink, page.header, 0);
+  OutputRows(page.state, page.sink, page.page, 0);
   EXPECT_EQ(page.Sent().size(), first);  // blank now
 }
 

@@ -43,7 +43,7 @@ Bytes PrintPage(const DotPage& page, const char* type, unsigned xdpi, unsigned y
   for (unsigned y = 0; y < page.height; ++y) {
     std::copy_n(page.rows.begin() + y * page.RowBytes(), page.RowBytes(),
                 printer.state.Planes[0].data());
-    EXPECT_TRUE(OutputLine(printer.state, printer.sink, printer.header).ok());
+    EXPECT_TRUE(OutputLine(printer.state, printer.sink, printer.page, printer.state.Planes[0].span()).ok());
   }
   printer.End();
   return printer.sink.bytes;

@@ -2,8 +2,7 @@
 //   PageHeader     a page header as the PPDs make it: 24-bit chunky RGB, OutputType, paper length
 //   RasterPage     a header and its RGB rows; SetDot / Fill to draw on it
 //   RasterBytes    a CUPS raster stream written by libcups itself
-//   WritePpd       a small PPD with a chosen product, manufacturer and nickname
-//   TempDir        a private folder removed with its contents
+// Scratch folders, files and PPDs: support/scratch_dir.h.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +10,8 @@
 #include <vector>
 
 #include <cups/raster.h>
+
+#include "support/scratch_dir.h"
 
 namespace kemb::testing {
 
@@ -32,26 +33,5 @@ struct RasterPage {
 // The stream libcups writes for `pages` (CUPS_RASTER_WRITE: uncompressed; WRITE_COMPRESSED).
 std::vector<uint8_t> RasterBytes(const std::vector<RasterPage>& pages,
                                  cups_mode_t mode = CUPS_RASTER_WRITE);
-
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  // Names of the entries in the folder, sorted.
-  std::vector<std::string> Entries() const;
-
- private:
-  std::string path_;
-};
-
-std::string WritePpd(const std::string& path, const std::string& product,
-                     const std::string& manufacturer, const std::string& nickname = "KEMB LQ");
-
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
-std::vector<uint8_t> ReadFile(const std::string& path);
 
 }  // namespace kemb::testing

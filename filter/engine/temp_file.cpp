@@ -1,5 +1,5 @@
 // Creating, reading and writing the page's temporary files safely.
-#include "job/temp_file.h"
+#include "engine/temp_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,6 +1,10 @@
-// Counting ink, choosing the path, running the halftoner and checking what it wrote.
-//   RunHalftoner      spawn, wait while watching for a cancel, its output folded into the log
-#include "job/picture.h"
+// The picture path's hand-off (the ink count itself is convert/ink_count):
+//   ChooseHalftone, RatioText   the path and mode for a dark share, and the share as logged
+//   WaitForHalftoner            waits, reading its output, stopping it on a cancel
+//   ForwardOutput               its lines to the log; a failure's ERROR line to the cause
+//   RunHalftoner                spawns it without a shell and waits
+//   ReadImageHeader             its PBM header, checked against the page
+#include "engine/picture.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,8 +17,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "job/cancel.h"
-#include "job/temp_file.h"
+#include "engine/temp_file.h"
 
 extern char** environ;
 
@@ -59,7 +62,8 @@ void ReadOutput(pollfd& pipe, std::string* output) {
 // Waits for the halftoner, reading what it writes. On a cancel its process group gets SIGTERM,
 // then SIGKILL after the grace period. Returns the wait status, or -1 when it cannot be waited
 // for.
-int WaitForHalftoner(pid_t pid, int output_fd, std::string* output, bool* stopped) {
+int WaitForHalftoner(pid_t pid, int output_fd, std::string* output, bool* stopped,
+                     const std::function<bool()>& canceled) {
   pollfd pipe = {output_fd, POLLIN, 0};
   int64_t stop_at = 0;
   bool killed = false;
@@ -72,7 +76,7 @@ int WaitForHalftoner(pid_t pid, int output_fd, std::string* output, bool* stoppe
     } else if (info.si_pid == pid) {
       break;
     }
-    if (Canceled && !*stopped) {
+    if (!*stopped && canceled && canceled()) {
       ::kill(-pid, SIGTERM);
       *stopped = true;
       stop_at = NowMs();
@@ -114,7 +118,7 @@ std::string ForwardOutput(const std::string& output, bool failed, FILE* log) {
 }  // namespace
 
 Status RunHalftoner(const std::string& program, const std::string& base, unsigned xres, int mode,
-                    FILE* log) {
+                    FILE* log, const std::function<bool()>& canceled) {
   std::string xres_text = std::to_string(xres), mode_text = std::to_string(mode);
   std::string program_arg = program, base_arg = base;
   char* argv[] = {program_arg.data(), base_arg.data(), xres_text.data(), mode_text.data(), nullptr};
@@ -151,7 +155,7 @@ Status RunHalftoner(const std::string& program, const std::string& base, unsigne
 
   std::string text;
   bool stopped = false;
-  const int wait_status = WaitForHalftoner(pid, output.get(), &text, &stopped);
+  const int wait_status = WaitForHalftoner(pid, output.get(), &text, &stopped, canceled);
   if (wait_status < 0) return Status::Fail("Unable to wait for " + program);
   const bool succeeded = WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0;
   const std::string cause = ForwardOutput(text, stopped || !succeeded, log);

@@ -1,5 +1,5 @@
 // Making the job's private folder, and removing it after its files.
-#include "job/spool_folder.h"
+#include "engine/spool_folder.h"
 
 #include <dirent.h>
 #include <fcntl.h>

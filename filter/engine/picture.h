@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "convert/ink_count.h"
@@ -22,10 +23,10 @@ std::string RatioText(double ratio);
 
 // Starts `program` (looked up on PATH) with base, xres and mode and waits for it. What it
 // writes goes to `log`, the ERROR line of a failed halftoner into the returned failure. A
-// cancel stops it and its process group (SIGTERM, SIGKILL a second later) and returns Ok:
-// the caller finds Canceled set and no image.
+// cancel (`canceled` turning true) stops it and its process group (SIGTERM, SIGKILL a second
+// later) and returns Ok: the caller finds the job cancelled and no image.
 Status RunHalftoner(const std::string& program, const std::string& base, unsigned xres, int mode,
-                    FILE* log);
+                    FILE* log, const std::function<bool()>& canceled);
 
 struct ImageHeader {
   unsigned width = 0, height = 0;

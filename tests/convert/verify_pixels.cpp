@@ -1,15 +1,13 @@
-// bench-verify-pixels: the fast pixel loops (TransToGray, TransToGray360, InkCount) against the
+// verify_pixels: the fast pixel loops (TransToGray, TransToGray360, InkCount) against the
 // rules written out plainly, for every one of the 2^24 RGB values and for random rows of every
 // width up to 300 pixels, in place, with the bytes after the dot row untouched. Prints the
-// first difference and exits 1, or prints a summary and exits 0. Run by ctest; a build with
-// -DKEMB_NO_AVX2 checks the portable loops the same way.
+// first difference and exits 1, or prints a summary and exits 0. CTest runs it twice: as the
+// loops run here, and with KEMB_PORTABLE_LOOPS=1 for the loops of processors without AVX2.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <random>
 #include <vector>
-
-#include <cups/raster.h>
 
 #include "convert/ink_count.h"
 #include "convert/threshold.h"
@@ -45,13 +43,6 @@ bool Bit(const std::vector<uint8_t>& dots, size_t i) {
   return dots[i / 8] & (0x80 >> (i % 8));
 }
 
-cups_page_header2_t Header(unsigned width) {
-  cups_page_header2_t h{};
-  h.cupsWidth = width;
-  h.cupsBytesPerLine = 3 * width;
-  return h;
-}
-
 int failures = 0;
 
 bool Expect(bool ok, const char* what, size_t width, size_t at, const Rgb& p) {
@@ -75,7 +66,7 @@ std::vector<uint8_t> AllPixels() {
 
 void AllPixelsThroughTransToGray(const std::vector<uint8_t>& all) {
   std::vector<uint8_t> row = all;
-  kemb::TransToGray(row.data(), Header(1u << 24));
+  kemb::TransToGray(row.data(), 1u << 24);
   for (size_t i = 0; i < (1u << 24); ++i) {
     if (!Expect(Bit(row, i) == TextDot(PixelAt(all, i)), "TransToGray", 1u << 24, i,
                 PixelAt(all, i))) {
@@ -91,7 +82,7 @@ void AllPixelsThroughTransToGray360(const std::vector<uint8_t>& all) {
     for (size_t i = 0; i < (1u << 24); ++i) {
       std::copy_n(&all[3 * i], 3, &row[6 * i + 3 * second]);
     }
-    kemb::TransToGray360(row.data(), Header(2u << 24), 1 << 24, 0);
+    kemb::TransToGray360(row.data(), 1 << 24, 0);
     for (size_t i = 0; i < (1u << 24); ++i) {
       if (!Expect(Bit(row, i) == PairDark(PixelAt(all, i)),
                   second ? "TransToGray360, second of pair" : "TransToGray360, first of pair",
@@ -151,7 +142,7 @@ void RandomRows() {
       for (size_t i = 3 * width; i < rgb.size(); ++i) rgb[i] = static_cast<uint8_t>(rng());
 
       std::vector<uint8_t> row = rgb;
-      kemb::TransToGray(row.data(), Header(static_cast<unsigned>(width)));
+      kemb::TransToGray(row.data(), width);
       const size_t bytes = (width + 7) / 8;
       for (size_t i = 0; i < bytes * 8; ++i) {
         const bool want = i < width && TextDot(PixelAt(rgb, i));
@@ -164,8 +155,7 @@ void RandomRows() {
 
       const size_t pairs = width / 2, odd = width % 2, dots = pairs + odd;
       row = rgb;
-      kemb::TransToGray360(row.data(), Header(static_cast<unsigned>(width)),
-                           static_cast<int>(pairs), static_cast<int>(odd));
+      kemb::TransToGray360(row.data(), static_cast<int>(pairs), static_cast<int>(odd));
       for (size_t i = 0; i < (dots + 7) / 8 * 8; ++i) {
         bool want = false;
         if (i < pairs) want = PairDark(PixelAt(rgb, 2 * i)) || PairDark(PixelAt(rgb, 2 * i + 1));
@@ -199,9 +189,9 @@ int main() {
   AllPixelsThroughInkCount(all);
   RandomRows();
   if (failures != 0) {
-    std::printf("bench-verify-pixels: %d differences\n", failures);
+    std::printf("verify_pixels: %d differences\n", failures);
     return 1;
   }
-  std::printf("bench-verify-pixels: all 2^24 pixels and 12000 random rows agree\n");
+  std::printf("verify_pixels: all 2^24 pixels and 12000 random rows agree\n");
   return 0;
 }

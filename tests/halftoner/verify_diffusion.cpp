@@ -1,7 +1,9 @@
-// bench-verify-diffusion: ErrorDiffuser against the diffusion written out plainly, one column
+// verify_diffusion: ErrorDiffuser against the diffusion written out plainly, one column
 // at a time, on random pages of every kind of target: tones, paper, solid, forced pixels,
 // targets outside the range, tones chosen to drive the error to its clamp, and rows shorter
-// than the page. Prints the first differing row and exits 1, or a summary and exits 0.
+// than the page. Prints the first differing row and exits 1, or a summary and exits 0. CTest
+// runs it twice: with the AVX2 kernel where the processor has it, and with
+// KEMB_PORTABLE_LOOPS=1 for the plain loop.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -15,9 +17,9 @@
 
 namespace {
 
-using kemb::kForceBlank;
-using kemb::kForceDot;
-using kemb::kFullDot;
+using kemb::halftone::kForceBlank;
+using kemb::halftone::kForceDot;
+using kemb::halftone::kFullDot;
 
 // The rules, column by column: serpentine Floyd-Steinberg, integer sixteenths rounded toward
 // zero with the remainder ahead below, error clamped to half a dot, forced pixels keep theirs.
@@ -66,7 +68,7 @@ int failures = 0;
 
 void ComparePage(const char* what, size_t columns, const std::vector<std::vector<int32_t>>& page,
                  const std::vector<size_t>& dot_bytes) {
-  kemb::ErrorDiffuser fast(columns);
+  kemb::halftone::ErrorDiffuser fast(columns);
   PlainDiffuser plain(columns);
   for (size_t y = 0; y < page.size(); ++y) {
     std::vector<uint8_t> dots(dot_bytes[y], 0xA5);
@@ -91,7 +93,7 @@ int main() {
   auto pick = [&](int32_t low, int32_t high) {
     return std::uniform_int_distribution<int32_t>(low, high)(rng);
   };
-  const kemb::ToneCurve curve(180);
+  const kemb::halftone::ToneCurve curve(180);
   int pages = 0;
   for (size_t columns : {1, 2, 7, 8, 9, 15, 16, 17, 31, 33, 64, 100, 203, 640, 1487}) {
     for (int kind = 0; kind < 7; ++kind) {
@@ -135,9 +137,9 @@ int main() {
     }
   }
   if (failures != 0) {
-    std::printf("bench-verify-diffusion: %d pages differ\n", failures);
+    std::printf("verify_diffusion: %d pages differ\n", failures);
     return 1;
   }
-  std::printf("bench-verify-diffusion: %d pages agree\n", pages);
+  std::printf("verify_diffusion: %d pages agree\n", pages);
   return 0;
 }
