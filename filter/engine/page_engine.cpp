@@ -216,9 +216,8 @@ PagePath PageEngine::ChoosePath(double ratio) {
   } else if (path.regions) {
     regions_ = region_map_.Find();
     const size_t count = regions_.pictures.size();
-    why = " (" + std::to_string(regions_.picture_tiles) + " of " +
-          std::to_string(regions_.tiles) + " tiles are picture, " +
-          std::to_string(regions_.open_joins) + " joins not on paper)";
+    why = " (" + std::to_string(regions_.picture_tiles) + " of " + std::to_string(regions_.tiles) +
+          " tiles are picture, " + std::to_string(regions_.open_joins) + " joins not on paper)";
     if (count == 0) {
       path = {kModeTextOnly, false};
     } else if (page_.xdpi == 360 && page_.ydpi == 360) {
@@ -236,8 +235,8 @@ PagePath PageEngine::ChoosePath(double ratio) {
     }
   }
   const char* taken = path.mode == kModeTextOnly || path.regions ? "text path"
-                      : path.mode == kModeDiffuseAll                 ? "halftoner mode 2"
-                                                                     : "halftoner mode 3";
+                      : path.mode == kModeDiffuseAll             ? "halftoner mode 2"
+                                                                 : "halftoner mode 3";
   std::fprintf(settings_.log, "DEBUG: Page %d: %s=%s: %s%s\n", page_number_,
                std::string(kContentOption).c_str(), std::string(ContentKeyword(choice)).c_str(),
                taken, why.c_str());
@@ -279,10 +278,9 @@ Status PageEngine::Halftone(const std::string& base, const PagePath& path, Sourc
   if (path.regions) {
     // Dot for pixel: the image must cover the page it is laid over.
     if (image.width != page_.width || image.height != page_.height) {
-      return Status::Fail("Bad halftoner image " + pbm_path + ": " +
-                          std::to_string(image.width) + " x " + std::to_string(image.height) +
-                          " for a page of " + std::to_string(page_.width) + " x " +
-                          std::to_string(page_.height));
+      return Status::Fail("Bad halftoner image " + pbm_path + ": " + std::to_string(image.width) +
+                          " x " + std::to_string(image.height) + " for a page of " +
+                          std::to_string(page_.width) + " x " + std::to_string(page_.height));
     }
     source->image_path = pbm_path;
     source->image_head_len = image.head_len;

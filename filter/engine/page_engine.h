@@ -131,9 +131,9 @@ class PageEngine {
   UniqueFd spool_;
   unsigned rows_added_ = 0;
   InkCount ink_;
-  bool mapped_ = false;   // text and graphic: regions counted while spooling
+  bool mapped_ = false;  // text and graphic: regions counted while spooling
   RegionMap region_map_;
-  Regions regions_;       // found once the page is spooled
+  Regions regions_;  // found once the page is spooled
 };
 
 }  // namespace kemb

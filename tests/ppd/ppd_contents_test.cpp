@@ -105,8 +105,8 @@ TEST_P(Contents, FilterAndCopies) {
 TEST_P(Contents, ContentChoice) {
   const PpdModel& model = GetParam();
   const std::vector<std::string> keywords = ChoiceKeywords("print-content-optimize");
-  EXPECT_EQ(keywords, (std::vector<std::string>{"auto", "text", "photo", "graphic",
-                                                "text-and-graphic"}))
+  EXPECT_EQ(keywords,
+            (std::vector<std::string>{"auto", "text", "photo", "graphic", "text-and-graphic"}))
       << model.file;
   for (const std::string& keyword : keywords) {
     EXPECT_TRUE(ParseContentChoice(keyword).has_value()) << model.file << ": " << keyword;

@@ -49,9 +49,11 @@ void Check(const CommandResult& result, const Command& command, const Sandbox& s
 }
 
 int Submit(const Sandbox& sandbox, const QueueCase& c, const std::vector<std::string>& more = {}) {
-  std::vector<std::string> args = {"lp", "-d", c.queue, "-t", "scheduler test", "-o",
-                                   std::string("Resolution=") + c.resolution, "-o",
-                                   std::string("PageSize=") + c.page_size};
+  std::vector<std::string> args = {"lp", "-d", c.queue, "-t", "scheduler test"};
+  for (const std::string& option :
+       {std::string("Resolution=") + c.resolution, std::string("PageSize=") + c.page_size}) {
+    args.insert(args.end(), {"-o", option});
+  }
   args.insert(args.end(), more.begin(), more.end());
   args.push_back(sandbox.Path("document.pdf"));
   const Command lp = sandbox.Client(args);
