@@ -2,11 +2,17 @@
 # The Debian packages on this machine, from build to purge:
 #   build     scripts/package from a copy of the checkout; lintian: no error, no warning that
 #             debian/*.lintian-overrides does not explain
-#   install   apt-get installs every package of debian/control; the files land where CUPS looks
+#   install   apt-get installs every package of debian/control; the files land where CUPS looks;
+#             the printer application's service is enabled, and not started (with systemd
+#             running, the test masks it for the install)
 #   print     a private cupsd whose filters are the system's own runs a two-page PDF (a text
 #             page and a picture page) on a queue made from the installed PPD into a file;
 #             the installed kembview decodes it to two pages with dots, as the built one does
-#   purge     apt-get purges them; no file, folder or dpkg record of theirs is left
+#   app       the installed printer application, started on its unit's ExecStart command line
+#             with a loopback port, no TLS and private folders, prints the same PDF through
+#             Ghostscript to a file: device; it decodes the same way; stopped by its PID
+#   purge     apt-get purges them; no file, folder or dpkg record of theirs is left, and the
+#             service's folders in /var (state, spool, log) go with them
 #
 # Usage: package_test.sh SOURCE_DIR [BUILD_BIN_DIR]
 # Installs into the running system, so it needs root; exits 77 (skipped) without it, and when
@@ -49,19 +55,60 @@ done
 
 work=$(mktemp -d)
 chmod 755 "$work"  # apt's unprivileged downloader and the scheduler's filters read in here
+readonly service=kemb-printer-app.service
+# Where the service keeps printers, jobs and log; purging the package removes them.
+readonly service_dirs=(/var/lib/kemb-printer-app /var/spool/kemb-printer-app
+  /var/log/kemb-printer-app)
 cupsd_pid=""
+app_pid=""
+app_bin=""
 we_installed=0
+masked=0
+# Processes of the installed application: only this test runs that program.
+app_processes() {
+  [ -n "$app_bin" ] || return 0
+  local exe
+  for exe in /proc/[0-9]*/exe; do
+    [ "$(readlink "$exe" 2>/dev/null)" = "$app_bin" ] && basename "$(dirname "$exe")"
+  done
+  return 0
+}
 cleanup() {
   if [ -n "$cupsd_pid" ]; then
     kill "$cupsd_pid" 2>/dev/null || true
     wait "$cupsd_pid" 2>/dev/null || true
   fi
+  for pid in $app_pid $(app_processes); do
+    kill "$pid" 2>/dev/null || true
+  done
+  [ -n "$app_pid" ] && { wait "$app_pid" 2>/dev/null || true; }
   if [ $we_installed -eq 1 ]; then
     apt_get purge "${packages[@]}" >/dev/null 2>&1 || true
   fi
-  rm -rf "$work"
+  [ $masked -eq 1 ] && { systemctl unmask --runtime "$service" >/dev/null 2>&1 || true; }
+  local kept=1
+  for i in "${!service_dirs[@]}"; do
+    [ -e "$work/kept/$i" ] || continue
+    if [ -e "${service_dirs[$i]}" ]; then
+      echo "package test: ${service_dirs[$i]} exists again; the earlier one is in $work/kept/$i" >&2
+      kept=0
+    else
+      mv -T "$work/kept/$i" "${service_dirs[$i]}"
+    fi
+  done
+  [ $kept -eq 1 ] && rm -rf "$work"
 }
 trap cleanup EXIT
+
+# The service's folders from an earlier root run of the program (a build's, say) would go with
+# the purge: they are kept aside meanwhile and put back at the end.
+mkdir "$work/kept"
+for i in "${!service_dirs[@]}"; do
+  if [ -e "${service_dirs[$i]}" ]; then
+    say "keeping ${service_dirs[$i]} aside until the end"
+    mv -T "${service_dirs[$i]}" "$work/kept/$i"
+  fi
+done
 
 # Everything on the system whose name says kemb, outside the temporary and home folders: what
 # is there after the purge must have been there before the install.
@@ -100,9 +147,19 @@ grep -v 'running with root privileges' "$work/lintian.log" || true
 
 # --- install -------------------------------------------------------------------------------
 say "installing"
+# With systemd running, the package's postinst starts the service as Debian does; a runtime
+# mask keeps it from the machine's port 8000 and /var for the test, until the next boot at most.
+if [ -d /run/systemd/system ]; then
+  systemctl mask --runtime "$service" >/dev/null || fail "systemctl mask --runtime $service failed"
+  masked=1
+fi
 we_installed=1
 apt_get install --no-install-recommends "${debs[@]}" >"$work/apt-install.log" 2>&1 ||
   { cat "$work/apt-install.log"; fail "apt-get install failed"; }
+if [ $masked -eq 1 ]; then
+  systemctl unmask --runtime "$service" >/dev/null || fail "systemctl unmask --runtime failed"
+  masked=0
+fi
 for p in "${packages[@]}"; do
   installed "$p" || fail "$p is not installed after apt-get install"
   dpkg-query -L "$p" >"$work/files-$p"
@@ -117,7 +174,7 @@ for program in rastertokemb kemb_ID; do
     fail "$filters/$program: $(stat -c '%U %a' "$filters/$program" 2>&1), want root 755"
 done
 [ "$(command -v kembview)" = /usr/bin/kembview ] || fail "kembview is not /usr/bin/kembview"
-for page in man8/rastertokemb.8 man1/kemb_ID.1 man1/kembview.1; do
+for page in man8/rastertokemb.8 man1/kemb_ID.1 man1/kembview.1 man8/kemb-printer-app.8; do
   [ -f "/usr/share/man/$page.gz" ] || fail "no man page /usr/share/man/$page.gz"
 done
 ppds=(/usr/share/ppd/kemb/*.ppd)
@@ -129,6 +186,25 @@ for ppd in "${ppds[@]}"; do
 done
 # Without a stand-in: the filter each PPD names must be the installed one.
 cupstestppd -q "${ppds[@]}" || fail "cupstestppd rejects the installed PPDs and filter"
+
+# The unit, its program, and its enabling the way deb-systemd-helper does it on any machine.
+unit=$(grep -m 1 "/systemd/system/$service\$" "$work/files-kemb-printer-app") ||
+  fail "kemb-printer-app ships no $service"
+[ "$(grep -c '^ExecStart=' "$unit")" -eq 1 ] || fail "$unit: want one ExecStart line"
+exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
+# The command line is replayed word by word, so it must not need systemd's quoting or expansion.
+[[ $exec_start != *[\$\"\'\\%\;]* && $exec_start != [-@:+!]* ]] ||
+  fail "$unit: ExecStart=$exec_start uses systemd syntax this test does not replay"
+read -ra app_command <<<"$exec_start"
+app_bin=${app_command[0]}
+grep -qx "$app_bin" "$work/files-kemb-printer-app" && [ -x "$app_bin" ] ||
+  fail "$unit: ExecStart runs $app_bin, which is not the package's program"
+[ "$(stat -c '%U %a' "$app_bin")" = "root 755" ] || fail "$app_bin is not root's with mode 755"
+for target in $(sed -n 's/^WantedBy=//p' "$unit"); do
+  [ "$(readlink "/etc/systemd/system/$target.wants/$service")" = "$unit" ] ||
+    fail "$service is not enabled: no /etc/systemd/system/$target.wants/$service -> $unit"
+done
+[ -z "$(app_processes)" ] || fail "the install started $app_bin: $(app_processes)"
 
 # --- print ---------------------------------------------------------------------------------
 # Page 1 is black text, page 2 a grey ramp with no dark pixel, so one page takes each path:
@@ -245,28 +321,103 @@ awk -v r="${ratios[0]}" 'BEGIN { exit !(r >= 0.3) }' ||
 awk -v r="${ratios[1]}" 'BEGIN { exit !(r < 0.3) }' ||
   fail "page 2 took the text path (dark share ${ratios[1]})"
 
-[ -s "$output" ] || fail "the queue wrote nothing to $output"
-kembview --render "$work/page.pbm" "$output" || fail "kembview: the output does not decode cleanly"
-images=("$work"/page-*.pbm)
-[ ${#images[@]} -eq $pages ] || fail "want $pages pages, kembview drew ${#images[@]}"
-kembview --list "$output" >"$work/listing"
-# Every page, up to its form feed, holds at least one bit image with columns.
-awk -v pages=$pages '
-  $2 == "FF" { if (!images) blank = blank " " (feeds + 1); feeds++; images = 0 }
-  $2 == "ESC" && $3 == "*" && $0 !~ /columns=0 / { images++ }
-  END {
-    if (feeds == pages && blank == "") exit 0
-    print "form feeds: " feeds ", pages without dots:" blank
-    exit 1
-  }
-' "$work/listing" || fail "the pages do not all carry dots"
-if [ -n "$build_bin" ] && [ -x "$build_bin/kembview" ]; then
-  "$build_bin/kembview" --list "$output" | cmp -s - "$work/listing" ||
-    fail "the installed kembview lists the output unlike $build_bin/kembview"
-fi
+# decode WHO FILE: FILE, as written by WHO, decodes with the installed kembview to $pages
+# pages, each carrying dots, and lists the same with the built kembview.
+decode() {
+  local who=$1 file=$2 dir
+  [ -s "$file" ] || fail "$who wrote nothing to $file"
+  dir=$(mktemp -d "$work/decode.XXXX")
+  kembview --render "$dir/page.pbm" "$file" >/dev/null ||
+    fail "kembview: the output of $who does not decode cleanly"
+  local images=("$dir"/page-*.pbm)
+  [ ${#images[@]} -eq $pages ] || fail "$who: want $pages pages, kembview drew ${#images[@]}"
+  kembview --list "$file" >"$dir/listing"
+  # Every page, up to its form feed, holds at least one bit image with columns.
+  awk -v pages=$pages '
+    $2 == "FF" { if (!images) blank = blank " " (feeds + 1); feeds++; images = 0 }
+    $2 == "ESC" && $3 == "*" && $0 !~ /columns=0 / { images++ }
+    END {
+      if (feeds == pages && blank == "") exit 0
+      print "form feeds: " feeds ", pages without dots:" blank
+      exit 1
+    }
+  ' "$dir/listing" || fail "$who: the pages do not all carry dots"
+  if [ -n "$build_bin" ] && [ -x "$build_bin/kembview" ]; then
+    "$build_bin/kembview" --list "$file" | cmp -s - "$dir/listing" ||
+      fail "$who: the installed kembview lists the output unlike $build_bin/kembview"
+  fi
+}
+decode "the queue" "$output"
 leftovers=$(find /tmp -maxdepth 1 -name "kemb${job}_*" 2>/dev/null)
 [ -z "$leftovers" ] || fail "the filter left $leftovers"
 say "job $job: $pages pages, $(stat -c %s "$output") bytes, decoded"
+
+# --- printer application -------------------------------------------------------------------
+# The unit's command line, moved to a loopback port without TLS and to private folders:
+# SNAP_COMMON holds the state and the socket the sub-commands find the server by.
+app=$work/app
+mkdir -p "$app"/{state,spool,log}
+device=$app/device.prn
+: >"$device"  # a file: device must exist before the printer is added
+app_client() { SNAP_COMMON=$app/state "$app_bin" "$@"; }
+app_port=""
+for try in 1 2 3 4 5; do
+  port=$((20000 + (RANDOM * 7 + $$ + try) % 40000))
+  SNAP_COMMON=$app/state "${app_command[@]}" -o server-port=$port -o server-options=no-tls \
+    -o listen-hostname=localhost -o server-hostname=localhost \
+    -o spool-directory="$app/spool" -o log-file="$app/log/kemb-printer-app.log" \
+    >"$app/server.out" 2>&1 9>&- &
+  app_pid=$!
+  for _ in $(seq 100); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    if [ -S "$app/state/kemb-printer-app.sock" ] && (: <>"/dev/tcp/127.0.0.1/$port") 2>/dev/null
+    then
+      app_port=$port
+      break 2
+    fi
+    sleep 0.1
+  done
+  # Taken port or slow start: stop it and try another port.
+  kill "$app_pid" 2>/dev/null || true
+  wait "$app_pid" 2>/dev/null || true
+  app_pid=""
+done
+[ -n "$app_port" ] || { tail -n 20 "$app/server.out" "$app/log/kemb-printer-app.log" 2>&1; fail "$app_bin server did not start"; }
+say "$app_bin server on port $app_port, PID $app_pid"
+
+app_client add -d kembpkg -m kemb_wmz24 -v "file://$device" >"$app/add.out" 2>&1 ||
+  { cat "$app/add.out"; fail "$app_bin add failed"; }
+submitted=$(app_client submit -d kembpkg "$work/document.pdf" 2>&1) ||
+  fail "$app_bin submit failed: $submitted"
+app_job=${submitted##*-}
+[[ $app_job =~ ^[0-9]+$ ]] || fail "no job ID in \"$submitted\""
+app_state=""
+for _ in $(seq $((wait_seconds * 5))); do
+  kill -0 "$app_pid" 2>/dev/null || fail "$app_bin server ended during job $app_job"
+  app_state=$(app_client jobs -d kembpkg 2>/dev/null | awk -v id="$app_job" '$1 == id { print $2 }')
+  [[ $app_state =~ ^(completed|aborted|canceled)$ ]] && break
+  sleep 0.2
+done
+[ "$app_state" = completed ] || {
+  tail -n 40 "$app/log/kemb-printer-app.log"
+  fail "application job $app_job did not complete: ${app_state:-still running after $wait_seconds s}"
+}
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+[ -z "$(app_processes)" ] || fail "a client sub-command left a server running: $(app_processes)"
+left=$(find "$app/spool" -mindepth 1)
+[ -z "$left" ] || fail "the application left in its spool: $left"
+decode "the printer application" "$device"
+say "application job $app_job: $pages pages, $(stat -c %s "$device") bytes, decoded"
+
+# What a run of the service leaves in /var, for the purge to remove: the state it saved, the
+# spool folder and the log.
+for i in "${!service_dirs[@]}"; do
+  mkdir -p -m 700 "${service_dirs[$i]}"
+done
+cp "$app/state/kemb-printer-app.state" "${service_dirs[0]}/"
+cp "$app/log/kemb-printer-app.log" "${service_dirs[2]}/"
 
 # --- purge ---------------------------------------------------------------------------------
 say "purging"
@@ -277,13 +428,17 @@ for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
   [ -z "$status" ] || [ "$status" = not-installed ] || fail "$p is still known to dpkg: $status"
   compgen -G "/var/lib/dpkg/info/$p.*" >/dev/null && fail "dpkg still holds files of $p"
-  # A folder may stay only while another package still owns it.
+  # A folder may stay only while another package still owns it (a merged /usr makes /lib a
+  # link to one).
   while read -r path; do
     [ "$path" = /. ] && continue
     [ -e "$path" ] || [ -L "$path" ] || continue
-    [ -d "$path" ] && [ ! -L "$path" ] && dpkg-query -S "$path" >/dev/null 2>&1 && continue
+    [ -d "$path" ] && dpkg-query -S "$path" >/dev/null 2>&1 && continue
     fail "$path of $p is left after the purge"
   done <"$work/files-$p"
+done
+for dir in "${service_dirs[@]}"; do
+  [ ! -e "$dir" ] || fail "$dir is left after the purge"
 done
 kemb_named >"$work/kemb-named-after"
 left=$(comm -13 "$work/kemb-named-before" "$work/kemb-named-after")
