@@ -64,6 +64,7 @@ app_pid=""
 app_bin=""
 we_installed=0
 masked=0
+filled=0  # the test has put files in the service's folders for the purge to remove
 # Processes of the installed application: only this test runs that program.
 app_processes() {
   [ -n "$app_bin" ] || return 0
@@ -86,6 +87,7 @@ cleanup() {
     apt_get purge "${packages[@]}" >/dev/null 2>&1 || true
   fi
   [ $masked -eq 1 ] && { systemctl unmask --runtime "$service" >/dev/null 2>&1 || true; }
+  [ $filled -eq 1 ] && rm -rf "${service_dirs[@]}"
   local kept=1
   for i in "${!service_dirs[@]}"; do
     [ -e "$work/kept/$i" ] || continue
@@ -413,6 +415,7 @@ say "application job $app_job: $pages pages, $(stat -c %s "$device") bytes, deco
 
 # What a run of the service leaves in /var, for the purge to remove: the state it saved, the
 # spool folder and the log.
+filled=1
 for i in "${!service_dirs[@]}"; do
   mkdir -p -m 700 "${service_dirs[$i]}"
 done
@@ -440,6 +443,7 @@ done
 for dir in "${service_dirs[@]}"; do
   [ ! -e "$dir" ] || fail "$dir is left after the purge"
 done
+filled=0
 kemb_named >"$work/kemb-named-after"
 left=$(comm -13 "$work/kemb-named-before" "$work/kemb-named-after")
 [ -z "$left" ] || fail "left after the purge: $left"
