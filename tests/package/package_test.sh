@@ -384,7 +384,10 @@ for try in 1 2 3 4 5; do
   wait "$app_pid" 2>/dev/null || true
   app_pid=""
 done
-[ -n "$app_port" ] || { tail -n 20 "$app/server.out" "$app/log/kemb-printer-app.log" 2>&1; fail "$app_bin server did not start"; }
+[ -n "$app_port" ] || {
+  tail -n 20 "$app/server.out" "$app/log/kemb-printer-app.log" 2>&1
+  fail "$app_bin server did not start"
+}
 say "$app_bin server on port $app_port, PID $app_pid"
 
 app_client add -d kembpkg -m kemb_wmz24 -v "file://$device" >"$app/add.out" 2>&1 ||
