@@ -405,7 +405,7 @@ for _ in $(seq $((wait_seconds * 5))); do
 done
 [ "$app_state" = completed ] || {
   tail -n 40 "$app/log/kemb-printer-app.log"
-  fail "application job $app_job did not complete: ${app_state:-still running after $wait_seconds s}"
+  fail "app job $app_job did not complete: ${app_state:-still running after $wait_seconds s}"
 }
 kill "$app_pid"
 wait "$app_pid" 2>/dev/null || true
