@@ -202,6 +202,9 @@ app_bin=${app_command[0]}
 grep -qx "$app_bin" "$work/files-kemb-printer-app" && [ -x "$app_bin" ] ||
   fail "$unit: ExecStart runs $app_bin, which is not the package's program"
 [ "$(stat -c '%U %a' "$app_bin")" = "root 755" ] || fail "$app_bin is not root's with mode 755"
+if command -v systemd-analyze >/dev/null; then
+  systemd-analyze verify --man=no "$unit" || fail "systemd-analyze finds faults in $unit"
+fi
 for target in $(sed -n 's/^WantedBy=//p' "$unit"); do
   [ "$(readlink "/etc/systemd/system/$target.wants/$service")" = "$unit" ] ||
     fail "$service is not enabled: no /etc/systemd/system/$target.wants/$service -> $unit"
