@@ -248,7 +248,7 @@ bool PrintRaster(JobRun& run, cups_raster_t* raster, pappl_device_t* device,
 }
 
 bool DriverCallback(pappl_system_t*, const char* driver_name, const char*, const char*,
-                    pappl_pr_driver_data_t* data, ipp_t**, void*) {
+                    pappl_pr_driver_data_t* data, ipp_t** attrs, void*) {
   const Model* model = FindModel(driver_name ? driver_name : "");
   if (!model) return false;
 
@@ -311,6 +311,19 @@ bool DriverCallback(pappl_system_t*, const char* driver_name, const char*, const
   data->media_ready[0] = MediaCol(PaperForSize(595, 842, false), *data);
   data->media_ready[1] = MediaCol(PaperForSize(612, 864, true), *data);
   data->media_default = data->media_ready[0];
+  // IPP Everywhere attributes PAPPL leaves to the driver, answered as the driver behaves: no
+  // rendering intents (monochrome dots), one-sided pages, no preferred-attributes reply.
+  if (attrs) {
+    if (!*attrs) *attrs = ippNew();
+    ippAddString(*attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
+                 "print-rendering-intent-default", nullptr, "auto");
+    ippAddString(*attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
+                 "print-rendering-intent-supported", nullptr, "auto");
+    ippAddString(*attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
+                 "pwg-raster-document-sheet-back", nullptr, "normal");
+    ippAddBoolean(*attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  }
+
   data->num_type = 2;
   data->type[0] = "stationery";
   data->type[1] = "continuous";

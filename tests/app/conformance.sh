@@ -92,8 +92,29 @@ sleep 1  # printer-up-time must be above 0
 # Results: FILE<TAB>TEST<TAB>PASS|FAIL|SKIP, from ipptool's -t report.
 status=0
 : > "$work/results.txt"
+cat > "$work/idle.test" <<'TEST'
+{
+	NAME "Printer has no job that is not done"
+	OPERATION Get-Jobs
+	GROUP operation-attributes-tag
+	ATTR charset attributes-charset utf-8
+	ATTR naturalLanguage attributes-natural-language en
+	ATTR uri printer-uri $uri
+	ATTR keyword which-jobs not-completed
+	STATUS successful-ok
+	EXPECT !job-id
+}
+TEST
+idle() { # until the printer has no job left (the previous file's last job has printed)
+  for _ in $(seq 1 300); do
+    ipptool -T 5 "$uri" "$work/idle.test" >/dev/null 2>&1 && return
+    sleep 0.1
+  done
+}
 for f in "${files[@]}"; do
-  ipptool -t -T 60 -f document-a4.pdf "$uri" "$f" > "$work/$f.out" 2>&1
+  idle
+  # A file whose job is refused may wait for that job for ever (print-job-and-wait.test).
+  timeout 300 ipptool -t -I -T 60 -f document-a4.pdf "$uri" "$f" > "$work/$f.out" 2>&1
   sed -n 's/^ *\(.*[^ ]\) *\[\(PASS\|FAIL\|SKIP\)\]$/\1\t\2/p' "$work/$f.out" |
     while IFS=$'\t' read -r name result; do printf '%s\t%s\t%s\n' "$f" "$name" "$result"; done \
     >> "$work/results.txt"
