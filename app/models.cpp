@@ -36,14 +36,14 @@ constexpr const Paper* kAllPapers[] = {&kA4, &kLetter, &kLegal, &kLetterFanfold,
                                        &kFanfoldWide};
 
 const Model kModels[] = {
-    {"kemb_wmz24", "KEMB WMZ-24", "KEMB WMZ-24", "MFG:KEMB;MDL:WMZ-24;CMD:ESCP;CLS:PRINTER;",
+    {"kemb_wmz24", "KEMB WMZ-24", "KEMB WMZ-24", "MFG:KEMB;MDL:WMZ-24;CMD:ESCP24;CLS:PRINTER;",
      "WMZ-24", CommandSetId::kLq, false, kLqResolutions, {180, 180}, {180, 180}, {360, 180},
      kNarrowPapers},
     {"kemb_wmz24w", "KEMB WMZ-24W (wide carriage)", "KEMB WMZ-24W",
-     "MFG:KEMB;MDL:WMZ-24W;CMD:ESCP;CLS:PRINTER;", "WMZ-24W", CommandSetId::kLq, false,
+     "MFG:KEMB;MDL:WMZ-24W;CMD:ESCP24;CLS:PRINTER;", "WMZ-24W", CommandSetId::kLq, false,
      kLqResolutions, {180, 180}, {180, 180}, {360, 180}, kWidePapers},
     {"kemb_wmz24o", "KEMB OKIDATA WMZ-24", "KEMB OKIDATA WMZ-24",
-     "MFG:KEMB;MDL:OKIDATA WMZ-24;CMD:ESCP;CLS:PRINTER;", "OKIDATA WMZ-24", CommandSetId::kLq,
+     "MFG:KEMB;MDL:OKIDATA WMZ-24;CMD:ESCP24;CLS:PRINTER;", "OKIDATA WMZ-24", CommandSetId::kLq,
      true, kLqResolutions, {180, 180}, {180, 180}, {360, 180}, kNarrowPapers},
     {"kemb_wmz24a", "KEMB WMZ-24A", "KEMB WMZ-24A",
      "MFG:KEMB;MDL:WMZ-24A;CMD:KEMBALT;CLS:PRINTER;", "WMZ-24A", CommandSetId::kAlternate,

@@ -29,7 +29,9 @@ inline constexpr int kPairDarkSum = 373;       // up to here: dark
 inline constexpr int kPairPaperSum = 740;      // from here up: never dark
 inline constexpr int kPairNeutralSpread = 20;  // in between: dark unless this neutral
 
-inline int Sum(const uint8_t* rgb) { return rgb[0] + rgb[1] + rgb[2]; }
+inline int Sum(const uint8_t* rgb) {
+  return rgb[0] + rgb[1] + rgb[2];
+}
 
 inline bool NeutralWithin(int r, int g, int b, int spread) {
   return std::abs(r - g) <= spread && std::abs(g - b) <= spread && std::abs(r - b) <= spread;

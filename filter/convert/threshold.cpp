@@ -40,7 +40,8 @@ inline bool TextDot(const uint8_t* p) {
 
 inline bool PairPixelDark(const uint8_t* p) {
   const int r = p[0], g = p[1], b = p[2], sum = r + g + b;
-  return sum <= kPairDarkSum || (sum < kPairPaperSum && !NeutralWithin(r, g, b, kPairNeutralSpread));
+  return sum <= kPairDarkSum ||
+         (sum < kPairPaperSum && !NeutralWithin(r, g, b, kPairNeutralSpread));
 }
 
 inline bool LonePixelDot(const uint8_t* p) {

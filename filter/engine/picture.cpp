@@ -1,5 +1,9 @@
-// Counting ink, choosing the path, running the halftoner and checking what it wrote.
-//   RunHalftoner      spawn, wait while watching for a cancel, its output folded into the log
+// The picture path's hand-off (the ink count itself is convert/ink_count):
+//   ChooseHalftone, RatioText   the path and mode for a dark share, and the share as logged
+//   WaitForHalftoner            waits, reading its output, stopping it on a cancel
+//   ForwardOutput               its lines to the log; a failure's ERROR line to the cause
+//   RunHalftoner                spawns it without a shell and waits
+//   ReadImageHeader             its PBM header, checked against the page
 #include "engine/picture.h"
 
 #include <fcntl.h>

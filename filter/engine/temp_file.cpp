@@ -1,4 +1,4 @@
-// Creating, reading and writing the page's temporary files safely in a shared folder.
+// Creating, reading and writing the page's temporary files safely.
 #include "engine/temp_file.h"
 
 #include <fcntl.h>
@@ -9,8 +9,8 @@
 namespace kemb {
 
 int CreateNew(const std::string& path) {
-  // In the sticky /tmp only our own stale file (or link) can be unlinked; anything else makes
-  // the exclusive create below fail rather than write through it.
+  // The job's folder is its own, so only a stale file of ours can stand here; should anything
+  // else, the exclusive create below fails rather than write through it.
   ::unlink(path.c_str());
   return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }

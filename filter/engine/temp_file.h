@@ -1,4 +1,4 @@
-// Files of one page in the spool folder:
+// Files of one page in the job's spool folder:
 //   UniqueFd      a descriptor closed when it goes out of scope
 //   TempFile      a path removed when it goes out of scope, unless removed explicitly first
 //   CreateNew     creates a private file where nothing may stand (no stale file, no link)

@@ -2,13 +2,48 @@
 #include "job/filter_main.h"
 
 #include <fcntl.h>
+#include <cstdlib>
 #include <unistd.h>
+
+#include <string>
+
+#include <cups/cups.h>
 
 #include "job/cups_compat.h"
 #include "job/job.h"
+#include "engine/spool_folder.h"
 #include "engine/temp_file.h"
 
 namespace kemb {
+namespace {
+
+// The content choice among the job's options, as the scheduler passes them: from `lp -o` and
+// from the PPD option of the same name alike. An unknown value is named once and printed as
+// auto.
+ContentChoice ContentFromOptions(const char* options, FILE* log) {
+  cups_option_t* parsed = nullptr;
+  const int count = cupsParseOptions(options, 0, &parsed);
+  const std::string option(kContentOption);
+  const char* value = cupsGetOption(option.c_str(), count, parsed);
+  ContentChoice choice = ContentChoice::kAuto;
+  if (value != nullptr) {
+    if (std::optional<ContentChoice> known = ParseContentChoice(value)) {
+      choice = *known;
+    } else {
+      // The value is the user's: it goes to the log on one line, control characters shown as ?.
+      std::string shown(value);
+      for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+      }
+      std::fprintf(log, "WARNING: Unknown %s value \"%s\", printing as auto\n", option.c_str(),
+                   shown.c_str());
+    }
+  }
+  cupsFreeOptions(count, parsed);
+  return choice;
+}
+
+}  // namespace
 
 int FilterMain(int argc, char** argv, const char* ppd_path, ByteSink& out, FILE* log) {
   if (argc != 6 && argc != 7) return 1;
@@ -40,10 +75,12 @@ int FilterMain(int argc, char** argv, const char* ppd_path, ByteSink& out, FILE*
 
   Job job;
   job.id = argv[1];
+  job.spool_dir = SpoolParent(std::getenv("TMPDIR"));
   job.raster = raster;
   job.ppd = ppd;
   job.out = &out;
   job.log = log;
+  job.content = ContentFromOptions(argv[5], log);
   const int status = RunJob(job);
 
   ClosePpd(ppd);

@@ -45,7 +45,9 @@ std::string_view OutputTypeOf(const cups_page_header2_t& header) {
 
 // One raster page into the engine, row by row; a cancel stops the rows, not the page.
 Status PrintPage(const Job& job, PageEngine& engine, const cups_page_header2_t& header) {
-  if (Status s = engine.StartPage(DescribePage(header, job.ppd)); !s.ok()) return s;
+  PageDescription page = DescribePage(header, job.ppd);
+  page.content = job.content;  // from the job's options: the same for every page
+  if (Status s = engine.StartPage(page); !s.ok()) return s;
   const std::span<uint8_t> row = engine.RowBuffer();
   for (unsigned y = 0; y < header.cupsHeight && !Canceled; ++y) {
     if (cupsRasterReadPixels(job.raster, row.data(), header.cupsBytesPerLine) == 0) break;
@@ -100,6 +102,8 @@ int RunJob(const Job& job) {
     return 1;
   }
 
+  // Made before the first page and gone, after its files, however the job ends.
+  if (Status s = engine.MakeSpoolFolder(); !s.ok()) return Fail(job, s);
   cups_page_header2_t header;
   int page = 0;
   while (cupsRasterReadHeader2(job.raster, &header)) {
@@ -117,7 +121,10 @@ int RunJob(const Job& job) {
   }
 
   if (Status s = engine.EndJob(); !s.ok()) return Fail(job, s);
-  return page > 0 ? 0 : 1;
+  if (page > 0) return 0;
+  // Else CUPS shows no more than "Filter failed".
+  if (!Canceled) std::fputs("ERROR: The job held no pages\n", job.log);
+  return 1;
 }
 
 }  // namespace kemb

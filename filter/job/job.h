@@ -23,9 +23,10 @@ namespace kemb {
 
 struct Job {
   std::string id;                     // decimal job ID, used in the temporary file names
-  std::string spool_dir = "/tmp";     // where the page spool and the halftoner's image live
+  std::string spool_dir = "/tmp";     // where the job makes its private folder for page files
   std::string halftoner = "kemb_ID";  // found on PATH
   HalftoneRunner halftone;            // empty: run `halftoner`; fuzzers and tests put their own
+  ContentChoice content = ContentChoice::kAuto;  // what the user says the pages hold
   Allocator* allocator = nullptr;     // the page buffers' blocks; nullptr: the heap
   cups_raster_t* raster = nullptr;
   ppd_file_t* ppd = nullptr;

@@ -4,6 +4,7 @@
 //   CommandSetId    which of the printer's two command languages the page uses
 //   Content         what the page holds, as the front end was told; kAuto lets the engine decide
 //   PageDescription resolution, size in dots and rows, row bytes, paper length, band height
+//   kMaxPageWidth ...  the largest page any front end may describe
 #pragma once
 
 #include <cstddef>
@@ -30,6 +31,14 @@ struct PageDescription {
   unsigned band_rows = 24;      // dot rows per band: the pins of the head
   Content content = Content::kAuto;
 };
+
+// 40 inches at 360 dpi: wider than any carriage, and far below the 16-bit column count of a
+// bit image.
+inline constexpr unsigned kMaxPageWidth = 14400;
+// 60 inches at 360 dpi. The longest blank stretch then needs at most 60 * 360 / 4 band steps
+// of 8 units, within the 16-bit count of one paper move.
+inline constexpr unsigned kMaxPageHeight = 21600;
+inline constexpr unsigned kMaxResolution = 720;
 
 // Page length in lines of 1/6 inch, rounded as the printer's set-up expects.
 unsigned PageLengthLines(const PageDescription& page);

@@ -1,7 +1,8 @@
 // The page engine driven directly, as a front end without libcups drives it: page description,
 // rows pushed one at a time, in-process halftoner. Each path (text, picture, 360 x 360 printed
 // at 180 x 180) must give the bytes the filter program gives for the same page, and two jobs
-// in one process must not touch each other.
+// in one process must not touch each other. A content choice set in the page description
+// prints what the filter prints for the same option.
 //   Page             an RGB page from bench-job (the PPM it writes is the raster's page 1)
 //   RunEngine        the page through PageEngine into memory
 //   RunFilter        the same page's raster through the built rastertokemb and kemb_ID
@@ -9,10 +10,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "content/content_choice.h"
 #include "engine/page_engine.h"
 #include "printer/page_description.h"
 #include "support/job_files.h"
@@ -56,10 +58,14 @@ struct Output {
 };
 
 // The log without the lines only the filter writes (its page report and page accounting),
-// spool folders made neutral.
-std::string EngineLines(const std::string& log) {
-  std::string text = std::regex_replace(log, std::regex("ERROR: V1.0 PAGE:[^\n]*\n|PAGE: [^\n]*\n"), "");
-  return std::regex_replace(text, std::regex(R"([^\s:]*/kemb[0-9]+_)"), "SPOOL/kemb_");
+// the job's private folder written as a word.
+std::string EngineLines(const std::string& log, const std::string& job_id) {
+  std::string kept;
+  for (const std::string& line : SplitLines(FolderAsWord(log, job_id))) {
+    if (line.rfind("ERROR: V1.0 PAGE:", 0) == 0 || line.rfind("PAGE: ", 0) == 0) continue;
+    kept += line + "\n";
+  }
+  return kept;
 }
 
 class MemoryLog {
@@ -81,8 +87,20 @@ class MemoryLog {
   FILE* file_;
 };
 
-PageDescription Describe(const Page& page, unsigned dpi) {
+// The page files in the jobs' private folders below `spool`.
+std::vector<std::string> PageFiles(const TempDir& spool) {
+  std::vector<std::string> files;
+  for (const std::string& folder : spool.Entries()) {
+    for (const auto& entry : std::filesystem::directory_iterator(spool.File(folder))) {
+      files.push_back(folder + "/" + entry.path().filename().string());
+    }
+  }
+  return files;
+}
+
+PageDescription Describe(const Page& page, unsigned dpi, Content content = Content::kAuto) {
   PageDescription d;
+  d.content = content;
   d.command_set = CommandSetId::kLq;
   d.xdpi = d.ydpi = dpi;
   d.width = page.width;
@@ -92,8 +110,9 @@ PageDescription Describe(const Page& page, unsigned dpi) {
   return d;
 }
 
-void PushPage(PageEngine& engine, const Page& page, unsigned dpi) {
-  ASSERT_TRUE(engine.StartPage(Describe(page, dpi)).ok());
+void PushPage(PageEngine& engine, const Page& page, unsigned dpi,
+              Content content = Content::kAuto) {
+  ASSERT_TRUE(engine.StartPage(Describe(page, dpi, content)).ok());
   const size_t row_bytes = 3 * size_t{page.width};
   for (unsigned y = 0; y < page.height; ++y) {
     ASSERT_TRUE(engine.AddRow({page.rgb.data() + y * row_bytes, row_bytes}).ok());
@@ -103,7 +122,7 @@ void PushPage(PageEngine& engine, const Page& page, unsigned dpi) {
 }
 
 Output RunEngine(const Page& page, unsigned dpi, const std::string& spool_dir,
-                 const std::string& id = "5") {
+                 const std::string& id = "5", Content content = Content::kAuto) {
   MemorySink sink;
   MemoryLog log;
   JobSettings settings;
@@ -114,7 +133,7 @@ Output RunEngine(const Page& page, unsigned dpi, const std::string& spool_dir,
   settings.halftone = InProcessHalftoner({});
   PageEngine engine(settings);
   EXPECT_TRUE(engine.StartJob().ok());
-  PushPage(engine, page, dpi);
+  PushPage(engine, page, dpi, content);
   EXPECT_TRUE(engine.EndJob().ok());
   return {sink.bytes, log.Text()};
 }
@@ -126,8 +145,9 @@ class PageEngineTest : public ::testing::TestWithParam<Case> {
     for (bool ppm : {false, true}) {
       FilterCall make;
       make.program = BinPath("bench-job");
-      make.args = {"--size", c.size, c.content, std::to_string(c.dpi), "1",
-                   dir_.File(ppm ? "page.ppm" : "page.ras")};
+      make.args = {"--size",  c.size,
+                   c.content, std::to_string(c.dpi),
+                   "1",       dir_.File(ppm ? "page.ppm" : "page.ras")};
       if (ppm) make.args.insert(make.args.begin(), "--ppm");
       ASSERT_EQ(RunProgram(make).status, 0);
     }
@@ -151,23 +171,52 @@ TEST_P(PageEngineTest, SameBytesAsTheFilter) {
   ASSERT_EQ(filter.status, 0) << filter.log;
 
   TempDir spool;
-  const Output engine = RunEngine(page, c.dpi, spool.path());
+  const Output engine = RunEngine(page, c.dpi, spool.path(), job_id);
   EXPECT_EQ(engine.bytes, filter.out) << c.name;
-  EXPECT_EQ(EngineLines(engine.log), EngineLines(filter.log)) << c.name;
+  EXPECT_EQ(EngineLines(engine.log, job_id), EngineLines(filter.log, job_id)) << c.name;
   // The path the case is about was the one taken.
   EXPECT_EQ(engine.log.find(".pbm ok") != std::string::npos, c.picture) << engine.log;
   EXPECT_TRUE(spool.Entries().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, PageEngineTest,
-    ::testing::Values(Case{"text", "text", 180, "400x300", false},
-                      Case{"picture", "photo", 180, "400x300", true},
-                      Case{"reduced", "text", 360, "801x301", false}),
-    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+// Each content choice in the page description against the filter given the same option.
+TEST_F(PageEngineTest, ContentChoiceAsTheFilterPrintsIt) {
+  MakePage({"photo", "photo", 180, "400x300", true});
+  const Page page = ReadPpm(dir_.File("page.ppm"));
+  const std::string ppd = WritePpd(dir_.File("kemb.ppd"), "(KEMB-WMZ)", "KEMB");
+  for (const char* keyword : {"auto", "text", "photo", "graphic", "text-and-graphic"}) {
+    SCOPED_TRACE(keyword);
+    const std::optional<ContentChoice> content = ParseContentChoice(keyword);
+    ASSERT_TRUE(content.has_value());
+    FilterCall call;
+    const std::string job_id = UniqueJobId();
+    call.args = FilterArgs(job_id, dir_.File("page.ras"));
+    call.args[4] = std::string("print-content-optimize=") + keyword;
+    call.ppd = ppd;
+    call.env = {"PATH=" + std::string(KEMB_BIN_DIR) + ":/usr/bin:/bin"};
+    const FilterRun filter = RunProgram(call);
+    ASSERT_EQ(filter.status, 0) << filter.log;
 
-// Two jobs in one process, their pages interleaved row by row: each prints what it prints
-// alone, and a cancel of one is no cancel of the other.
+    TempDir spool;
+    const Output engine = RunEngine(page, 180, spool.path(), job_id, *content);
+    EXPECT_EQ(engine.bytes, filter.out);
+    EXPECT_EQ(EngineLines(engine.log, job_id), EngineLines(filter.log, job_id));
+    EXPECT_EQ(engine.log.find("DEBUG: Page 1: print-content-optimize=") != std::string::npos,
+              *content != Content::kAuto)
+        << engine.log;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, PageEngineTest,
+                         ::testing::Values(Case{"text", "text", 180, "400x300", false},
+                                           Case{"picture", "photo", 180, "400x300", true},
+                                           Case{"reduced", "text", 360, "801x301", false}),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// Two jobs in one process, with the same job ID, their pages interleaved row by row: each
+// prints what it prints alone, and a cancel of one is no cancel of the other.
 TEST(PageEngine, TwoJobsInOneProcess) {
   Page text{64, 48, std::vector<uint8_t>(3 * 64 * 48, 0xFF)};
   for (unsigned x = 0; x < 64; ++x) text.rgb[3 * (20 * 64 + x)] = 0;  // a dark red rule
@@ -175,7 +224,7 @@ TEST(PageEngine, TwoJobsInOneProcess) {
 
   TempDir spool;
   const Output text_alone = RunEngine(text, 180, spool.path(), "1");
-  const Output grey_alone = RunEngine(grey, 180, spool.path(), "2");
+  const Output grey_alone = RunEngine(grey, 180, spool.path(), "1");
 
   MemorySink sinks[2];
   MemoryLog logs[2];
@@ -183,7 +232,7 @@ TEST(PageEngine, TwoJobsInOneProcess) {
   std::vector<std::unique_ptr<PageEngine>> engines;
   for (int j = 0; j < 2; ++j) {
     JobSettings settings;
-    settings.id = std::to_string(j + 1);
+    settings.id = "1";
     settings.spool_dir = spool.path();
     settings.out = &sinks[j];
     settings.log = logs[j].get();
@@ -205,11 +254,68 @@ TEST(PageEngine, TwoJobsInOneProcess) {
 
   EXPECT_FALSE(engines[0]->canceled());
   EXPECT_EQ(sinks[0].bytes, text_alone.bytes);
-  EXPECT_EQ(logs[0].Text(), text_alone.log);
+  EXPECT_EQ(EngineLines(logs[0].Text(), "1"), EngineLines(text_alone.log, "1"));
   // The cancelled job's picture page ends without its image: set-up, form feed, reset.
   EXPECT_NE(sinks[1].bytes, grey_alone.bytes);
   EXPECT_EQ(logs[1].Text().find(".pbm ok"), std::string::npos);
+  EXPECT_EQ(spool.Entries().size(), 2u);  // a private folder each
+  EXPECT_TRUE(PageFiles(spool).empty());
+  engines.clear();
   EXPECT_TRUE(spool.Entries().empty());
+}
+
+// A description no buffer or printer count could carry is refused before a byte is sent.
+TEST(PageEngine, PagesBeyondThePrinterAreRefused) {
+  struct Bad {
+    const char* field;
+    void (*spoil)(PageDescription&);
+  };
+  const Bad cases[] = {
+      {"width=0", [](PageDescription& d) { d.width = 0; }},
+      {"width=14401", [](PageDescription& d) { d.width = 14401, d.bytes_per_line = 3 * 14401; }},
+      {"height=0", [](PageDescription& d) { d.height = 0; }},
+      {"height=21601", [](PageDescription& d) { d.height = 21601; }},
+      {"bytes_per_line=5", [](PageDescription& d) { d.bytes_per_line = 5; }},
+      {"xdpi=0", [](PageDescription& d) { d.xdpi = 0; }},
+      {"ydpi=721", [](PageDescription& d) { d.ydpi = 721; }},
+      {"band_rows=8", [](PageDescription& d) { d.band_rows = 8; }},
+  };
+  for (const Bad& c : cases) {
+    TempDir spool;
+    MemorySink sink;
+    MemoryLog log;
+    JobSettings settings;
+    settings.id = "9";
+    settings.spool_dir = spool.path();
+    settings.out = &sink;
+    settings.log = log.get();
+    PageEngine engine(settings);
+    PageDescription page = Describe(Page{2, 1, {}}, 180);
+    c.spoil(page);
+    const Status started = engine.StartPage(page);
+    EXPECT_FALSE(started.ok()) << c.field;
+    EXPECT_NE(started.error.find(c.field), std::string::npos) << started.error;
+    EXPECT_TRUE(sink.bytes.empty()) << c.field;
+    EXPECT_TRUE(spool.Entries().empty()) << c.field;
+  }
+}
+
+// A job ID that is not a number could name a path outside the spool folder: no page starts.
+TEST(PageEngine, JobIdsOtherThanNumbersAreRefused) {
+  for (const char* id : {"", "../5", "5/6", "12345678901", "5 "}) {
+    TempDir spool;
+    MemorySink sink;
+    JobSettings settings;
+    settings.id = id;
+    settings.spool_dir = spool.path();
+    settings.out = &sink;
+    settings.log = stderr;
+    PageEngine engine(settings);
+    EXPECT_EQ(engine.MakeSpoolFolder().error, "Invalid job ID") << id;
+    EXPECT_FALSE(engine.StartPage(Describe(Page{2, 1, {}}, 180)).ok()) << id;
+    EXPECT_TRUE(sink.bytes.empty()) << id;
+    EXPECT_TRUE(spool.Entries().empty()) << id;
+  }
 }
 
 // Misuse by a front end is a clear failure, never a crash or a stray byte.
@@ -237,11 +343,11 @@ TEST(PageEngine, RowsOutsideAPageAreRefused) {
   EXPECT_FALSE(extra.ok());
   EXPECT_NE(extra.error.find("page height"), std::string::npos) << extra.error;
   EXPECT_EQ(sink.bytes.back(), 0x0C);
-  EXPECT_TRUE(spool.Entries().empty());
+  EXPECT_TRUE(PageFiles(spool).empty());
 
   ASSERT_TRUE(engine.StartPage(Describe(page, 180)).ok());
   EXPECT_FALSE(engine.AddRow(std::span<const uint8_t>(row, 3)).ok());
-  EXPECT_TRUE(spool.Entries().empty());
+  EXPECT_TRUE(PageFiles(spool).empty());
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 // Shared pages, jobs and checks of the fault tables.
 #include "fault_fixture.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <random>
 
@@ -130,6 +132,84 @@ size_t ImagesFrom(const Bytes& stream, size_t offset) {
     }
   }
   return images;
+}
+
+namespace {
+
+// Copies of the built programs in a folder everyone may enter, for a build the user cannot reach
+// (a checkout under /root); in /var/tmp, so a private /tmp does not hide them. Gone at exit.
+class ProgramCopies {
+ public:
+  ProgramCopies() {
+    std::string pattern = "/var/tmp/kembbin.XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) return;
+    path_ = pattern;
+    chmod(path_.c_str(), 0755);
+    for (const char* program : {"rastertokemb", "kemb_ID"}) {
+      std::error_code error;
+      std::filesystem::copy_file(BinPath(program), path_ + "/" + program, error);
+      chmod((path_ + "/" + program).c_str(), 0755);
+    }
+  }
+  ~ProgramCopies() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+bool CanRun(const RunAs& user, const std::string& dir) {
+  return AsUser(user.uid, user.gid, [&dir] {
+    return access((dir + "/rastertokemb").c_str(), X_OK) == 0 &&
+           access((dir + "/kemb_ID").c_str(), X_OK) == 0;
+  });
+}
+
+}  // namespace
+
+std::optional<FilterUserInfo> FilterUser(std::string* why) {
+  if (geteuid() != 0) {
+    *why = "running the filter as an unprivileged user, as CUPS does, needs root";
+    return std::nullopt;
+  }
+  for (const char* name : {"lp", "daemon"}) {
+    const passwd* entry = getpwnam(name);
+    if (entry == nullptr || entry->pw_uid == 0) continue;
+    FilterUserInfo user{name, {entry->pw_uid, entry->pw_gid}, KEMB_BIN_DIR};
+    if (!CanRun(user.ids, user.bin_dir)) {
+      static ProgramCopies copies;
+      user.bin_dir = copies.path();
+      if (user.bin_dir.empty() || !CanRun(user.ids, user.bin_dir)) {
+        *why = std::string("user ") + name + " can reach neither the build nor copies in /var/tmp";
+        return std::nullopt;
+      }
+    }
+    return user;
+  }
+  *why = "no user lp or daemon on this system";
+  return std::nullopt;
+}
+
+RunAs Planter() {
+  const passwd* entry = getpwnam("nobody");
+  return entry ? RunAs{entry->pw_uid, entry->pw_gid} : RunAs{65534, 65534};
+}
+
+FaultCall AsFilterUser(FaultCall call, const FilterUserInfo& user) {
+  call.user = user.ids;
+  if (call.program.empty()) call.program = user.bin_dir + "/rastertokemb";
+  const std::string built = "PATH=" + std::string(KEMB_BIN_DIR) + ":";
+  for (std::string& e : call.env) {
+    if (e.rfind(built, 0) == 0) e = "PATH=" + user.bin_dir + ":" + e.substr(built.size());
+  }
+  return call;
+}
+
+std::string RunnerName(const ::testing::TestParamInfo<Runner>& info) {
+  return info.param == Runner::kInvoker ? "AsInvoker" : "AsFilterUser";
 }
 
 }  // namespace kemb::testing

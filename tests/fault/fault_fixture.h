@@ -8,11 +8,19 @@
 //   CountCommands         commands of one name in a printer stream
 //   SamePrefix            how many first bytes two streams share
 //   ImagesFrom            bit images of a stream that end past a byte offset
+//   FilterUser            the unprivileged user CUPS runs filters as (lp, else daemon), with a
+//                         folder of the built programs it can reach; Planter, a third user
+//   AsFilterUser          a FaultCall run as that user, from that folder
+//   Runner                a fault table's two passes: as we are, and as the filter user
 #pragma once
+
+#include <optional>
 
 #include <sys/types.h>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "support/fault_process.h"
 #include "support/raster_writer.h"
@@ -42,5 +50,19 @@ bool ProcessGone(pid_t pid);
 size_t CountCommands(const Bytes& stream, const std::string& name);
 size_t SamePrefix(const Bytes& a, const Bytes& b);
 size_t ImagesFrom(const Bytes& stream, size_t offset);
+
+struct FilterUserInfo {
+  std::string name;
+  RunAs ids;
+  std::string bin_dir;  // holds rastertokemb and kemb_ID, reachable by the user
+};
+// Empty with *why set when this process cannot run programs as another user (not root).
+std::optional<FilterUserInfo> FilterUser(std::string* why);
+RunAs Planter();  // nobody
+FaultCall AsFilterUser(FaultCall call, const FilterUserInfo& user);
+
+// A pass of a fault table: as we are, or as CUPS runs filters.
+enum class Runner { kInvoker, kFilterUser };
+std::string RunnerName(const ::testing::TestParamInfo<Runner>& info);
 
 }  // namespace kemb::testing

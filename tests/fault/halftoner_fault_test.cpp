@@ -1,8 +1,11 @@
 // The halftoner missing, crashing, hanging, failing or writing a bad image, each under the job
-// oracle: one line naming the cause, status 1 (0 when the job was cancelled), the picture page
-// ended with its form feed and nothing printed from a bad image, no file left behind, and no
-// halftoner outliving the filter.
+// oracle: one line naming the cause (a file by its path in the job's private folder), status 1
+// (0 when the job was cancelled), the picture page ended with its form feed and nothing printed
+// from a bad image, no file or folder left behind, and no halftoner outliving the filter. The
+// failure table runs as we are and again as the user CUPS runs filters as.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <csignal>
 #include <fstream>
@@ -27,7 +30,18 @@ class HalftonerFault : public ::testing::Test {
   const std::string ppd_ = WritePpd(dir_.File("p.ppd"), "(KEMB-WMZ)", "KEMB");
 };
 
-TEST_F(HalftonerFault, EveryFailureIsOneLineAndAnEndedPage) {
+// Run as we are, and as the unprivileged user CUPS runs filters as.
+class HalftonerFailure : public HalftonerFault, public ::testing::WithParamInterface<Runner> {};
+
+TEST_P(HalftonerFailure, EveryFailureIsOneLineAndAnEndedPage) {
+  std::optional<FilterUserInfo> user;
+  if (GetParam() == Runner::kFilterUser) {
+    std::string why;
+    user = FilterUser(&why);
+    if (!user) GTEST_SKIP() << why;
+    // The stand-ins run from here and keep their records here.
+    ASSERT_EQ(chmod(dir_.path().c_str(), 01777), 0);
+  }
   struct Case {
     const char* what;
     const char* body;   // nullptr: no kemb_ID on PATH
@@ -67,10 +81,13 @@ TEST_F(HalftonerFault, EveryFailureIsOneLineAndAnEndedPage) {
     FaultCall call = FaultJob(job, Ppd(), RasterBytes({photo}), dir_.path());
     if (!c.body) call.env = {"PATH=" + dir_.path()};
     if (!c.body) std::remove(dir_.File("kemb_ID").c_str());
+    if (user) call = AsFilterUser(call, *user);
     const FaultRun run = RunFaulted(call);
     std::string cause = c.cause;
     if (size_t at = cause.find("JOB"); at != std::string::npos) {
-      cause.replace(at, 3, "/tmp/kemb" + job + "_1");
+      const std::string folder = JobFolderIn(run.outcome.log, job);
+      EXPECT_EQ(folder.rfind("/tmp/kemb" + job + ".", 0), 0u) << c.what << run.outcome.log;
+      cause.replace(at, 3, folder + "/kemb" + job + "_1");
     }
     if (cause.rfind("ERROR: ", 0) == 0) cause = cause.substr(7);
     EXPECT_TRUE(JobOracle(run.outcome, {c.status, cause, true, {}}, c.what));
@@ -83,6 +100,9 @@ TEST_F(HalftonerFault, EveryFailureIsOneLineAndAnEndedPage) {
     EXPECT_EQ(out.find("chatter"), std::string::npos) << c.what << ": halftoner text printed";
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Runners, HalftonerFailure,
+                         ::testing::Values(Runner::kInvoker, Runner::kFilterUser), RunnerName);
 
 // SIGTERM while the halftoner runs: it is stopped with everything it started, the page ends,
 // the job ends with status 0 at once.

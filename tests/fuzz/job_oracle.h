@@ -1,15 +1,14 @@
 // What every fuzzed job must show, whatever its input:
 //   JobRun        the exit status, the job log and the printer bytes of one run
-//   CheckJobRun   status 0 or 1; at most one ERROR line naming a cause (the filter's progress
-//                 lines aside), and only with status 1; the spool folder left empty; printer
-//                 bytes that decode as whole commands of the vocabulary; a form feed for every
-//                 page reported to CUPS
+//   CheckJobRun   status 0 or 1; at most one ERROR line naming a cause, and only with status 1;
+//                 the spool folder left empty; the printer stream as the fault oracle judges it
+//                 (support/job_checks.h: whole commands, a form feed for every page reported to
+//                 CUPS, no page left open)
 // A failed check aborts with one line naming what was wrong and where.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace kemb::fuzz {
@@ -19,9 +18,6 @@ struct JobRun {
   std::string log;
   std::vector<uint8_t> out;
 };
-
-// True for the lines the filter writes at the ERROR level on every page, which name no cause.
-bool IsProgressLine(std::string_view line);
 
 // `decodable`: false when the job prints bit images whose header a reader cannot tell apart
 // (see ScanRaster); the printer bytes are then read but not judged.

@@ -15,23 +15,25 @@
 #include "dot_targets.h"
 #include "pbm_writer.h"
 #include "program_run.h"
-#include "scratch_dir.h"
+#include "support/scratch_dir.h"
 #include "test_page.h"
 #include "tone_curve.h"
 
 namespace kemb::halftone::test {
 namespace {
 
+using kemb::testing::TempDir;
+
 // The checks every run shares: nothing on stdout, and on success the image and the input
 // are the only files left.
-void ExpectCleanSuccess(const Outcome& run, const ScratchDir& dir, const std::string& where) {
+void ExpectCleanSuccess(const Outcome& run, const TempDir& dir, const std::string& where) {
   EXPECT_EQ(run.exit_code, 0) << where << ": " << run.err;
   EXPECT_EQ(run.out, "") << where << ": wrote to standard output";
   EXPECT_EQ(run.err, "") << where;
-  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"page.pbm", "page.ppm"})) << where;
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"page.pbm", "page.ppm"})) << where;
 }
 
-void ExpectRefusal(const Outcome& run, const ScratchDir& dir,
+void ExpectRefusal(const Outcome& run, const TempDir& dir,
                    const std::vector<std::string>& inputs, const std::string& where) {
   EXPECT_NE(run.exit_code, 0) << where;
   EXPECT_EQ(run.signal, 0) << where << ": killed by signal";
@@ -40,12 +42,12 @@ void ExpectRefusal(const Outcome& run, const ScratchDir& dir,
   ASSERT_EQ(lines.size(), 1u) << where << ": standard error was '" << run.err << "'";
   EXPECT_EQ(run.err.back(), '\n') << where;
   EXPECT_EQ(lines[0].rfind("ERROR: kemb_ID: ", 0), 0u) << where << ": '" << lines[0] << "'";
-  EXPECT_EQ(dir.Names(), inputs) << where << ": left an image or a temporary file";
+  EXPECT_EQ(dir.Entries(), inputs) << where << ": left an image or a temporary file";
 }
 
 // Runs one page through the program and reads the image back.
 DotImage Halftone(const RgbPage& page, int xres, int mode, const std::string& where) {
-  ScratchDir dir;
+  TempDir dir;
   WriteFile(dir.File("page.ppm"), page.Ppm());
   const Outcome run = RunProgram({dir.File("page"), std::to_string(xres), std::to_string(mode)});
   ExpectCleanSuccess(run, dir, where);
@@ -143,7 +145,7 @@ TEST(KembId, ShortPageIsPaddedWithPaperToItsStatedHeight) {
   const RgbPage page(kWidth, kHeight, Grey(0));
   const size_t kept_bytes = 10 * kWidth * 3 + kWidth / 2 * 3;  // 10.5 rows
   for (int mode : {2, 3}) {
-    ScratchDir dir;
+    TempDir dir;
     WriteFile(dir.File("page.ppm"), page.Ppm(kept_bytes));
     const Outcome run = RunProgram({dir.File("page"), "180", std::to_string(mode)});
     ExpectCleanSuccess(run, dir, "mode " + std::to_string(mode));
@@ -162,7 +164,7 @@ TEST(KembId, ShortPageIsPaddedWithPaperToItsStatedHeight) {
 }
 
 TEST(KembId, HeaderOnlyPageIsBlankPaper) {
-  ScratchDir dir;
+  TempDir dir;
   WriteFile(dir.File("page.ppm"), "P6\n4961 7\n255\n");
   const Outcome run = RunProgram({dir.File("page"), "360", "2"});
   ExpectCleanSuccess(run, dir, "header only");
@@ -173,7 +175,7 @@ TEST(KembId, HeaderOnlyPageIsBlankPaper) {
 }
 
 TEST(KembId, ImageIsPrivateToItsOwner) {
-  ScratchDir dir;
+  TempDir dir;
   WriteFile(dir.File("page.ppm"), RgbPage(30, 20, Grey(128)).Ppm());
   ::chmod(dir.File("page.ppm").c_str(), 0644);
   const Outcome run = RunProgram({dir.File("page"), "180", "2"});
@@ -218,7 +220,7 @@ TEST(KembId, RefusesBadInput) {
       {"empty base name", good, {"", "180", "2"}},
   };
   for (const Case& c : cases) {
-    ScratchDir dir;
+    TempDir dir;
     std::vector<std::string> inputs;
     if (c.ppm == "-") {
       // nothing to read
@@ -235,7 +237,7 @@ TEST(KembId, RefusesBadInput) {
 }
 
 TEST(KembId, RefusesAnInputThatCannotBeRead) {
-  ScratchDir dir;
+  TempDir dir;
   ASSERT_EQ(::mkdir(dir.File("page.ppm").c_str(), 0700), 0);
   ExpectRefusal(RunProgram({dir.File("page"), "180", "2"}), dir, {"page.ppm"}, "folder as input");
 }
@@ -249,13 +251,13 @@ TEST(KembId, FailedWriteLeavesNoImage) {
   const long image_bytes =
       static_cast<long>(PbmHeader(kWidth, kHeight).size() + kWidth / 8 * kHeight);
   for (long limit : {5L, 270000L, image_bytes - 1}) {
-    ScratchDir dir;
+    TempDir dir;
     WriteFile(dir.File("page.ppm"), page.Ppm());
     const Outcome run = RunProgram({dir.File("page"), "180", "2"}, limit);
     ExpectRefusal(run, dir, {"page.ppm"}, "size limit " + std::to_string(limit));
   }
   // The same page with room enough is written whole.
-  ScratchDir dir;
+  TempDir dir;
   WriteFile(dir.File("page.ppm"), page.Ppm());
   ExpectCleanSuccess(RunProgram({dir.File("page"), "180", "2"}, image_bytes), dir, "exact room");
 }
@@ -263,7 +265,7 @@ TEST(KembId, FailedWriteLeavesNoImage) {
 TEST(KembId, CancelledJobLeavesNoTemporaryFile) {
   // Feed the page through a pipe and stop after its first row, so the program is
   // certainly between creating its image and finishing it when the signal comes.
-  ScratchDir dir;
+  TempDir dir;
   const std::string fifo = dir.File("page.ppm");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const Launch launch = StartProgram({dir.File("page"), "180", "2"});
@@ -280,7 +282,7 @@ TEST(KembId, CancelledJobLeavesNoTemporaryFile) {
   }
   bool temp_seen = false;
   for (int attempt = 0; attempt < 1000 && feed >= 0 && !temp_seen; ++attempt) {
-    temp_seen = dir.Names().size() == 2;
+    temp_seen = dir.Entries().size() == 2;
     if (!temp_seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(temp_seen) << "no temporary image appeared";
@@ -289,7 +291,7 @@ TEST(KembId, CancelledJobLeavesNoTemporaryFile) {
   if (feed >= 0) ::close(feed);
   EXPECT_EQ(run.signal, SIGTERM) << "exit " << run.exit_code << ", " << run.err;
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(dir.Names(), std::vector<std::string>{"page.ppm"});
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"page.ppm"});
 }
 
 }  // namespace

@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "ppm_reader.h"
-#include "scratch_dir.h"
+#include "support/scratch_dir.h"
 #include "test_page.h"
 
 namespace kemb::halftone {
 namespace {
 
-using test::ScratchDir;
+using kemb::testing::TempDir;
+
 
 TEST(PbmWriter, HeaderIsWhatTheFilterParses) {
   const std::pair<size_t, size_t> sizes[] = {
@@ -34,7 +35,7 @@ TEST(PbmWriter, HeaderIsWhatTheFilterParses) {
 }
 
 TEST(PbmWriter, CommitRenamesTheCompleteImageIntoPlace) {
-  ScratchDir dir;
+  TempDir dir;
   const std::string final_path = dir.File("page.pbm");
   const std::vector<std::vector<uint8_t>> rows = {{0x80, 0x40}, {0xFF, 0xC0}, {0x00, 0x00}};
   {
@@ -42,7 +43,7 @@ TEST(PbmWriter, CommitRenamesTheCompleteImageIntoPlace) {
     ASSERT_TRUE(writer.Create(final_path, 10, rows.size()).ok());
     const std::string temp = std::filesystem::path(writer.temp_path()).filename().string();
     EXPECT_EQ(temp.rfind("page.pbm.", 0), 0u) << temp;
-    EXPECT_EQ(dir.Names(), std::vector<std::string>{temp})
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{temp})
         << "only the temporary file while writing";
     struct stat info = {};
     ASSERT_EQ(::stat(writer.temp_path().c_str(), &info), 0);
@@ -51,7 +52,7 @@ TEST(PbmWriter, CommitRenamesTheCompleteImageIntoPlace) {
     const Status committed = writer.Commit();
     ASSERT_TRUE(committed.ok()) << committed.message();
   }
-  EXPECT_EQ(dir.Names(), std::vector<std::string>{"page.pbm"});
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"page.pbm"});
   EXPECT_EQ(test::ReadFile(final_path), std::string("P4\n10 3\n\x80\x40\xFF\xC0\0\0", 14));
 }
 
@@ -59,7 +60,7 @@ TEST(PbmWriter, AnUncommittedImageLeavesNoFile) {
   enum class Ending { kDropped, kTooFewRows, kTooManyRows, kWrongRowLength };
   for (Ending ending :
        {Ending::kDropped, Ending::kTooFewRows, Ending::kTooManyRows, Ending::kWrongRowLength}) {
-    ScratchDir dir;
+    TempDir dir;
     {
       PbmWriter writer;
       ASSERT_TRUE(writer.Create(dir.File("page.pbm"), 16, 2).ok());
@@ -80,13 +81,13 @@ TEST(PbmWriter, AnUncommittedImageLeavesNoFile) {
           break;
       }
     }
-    EXPECT_TRUE(dir.Names().empty())
-        << "ending " << static_cast<int>(ending) << " left " << dir.Names().front();
+    EXPECT_TRUE(dir.Entries().empty())
+        << "ending " << static_cast<int>(ending) << " left " << dir.Entries().front();
   }
 }
 
 TEST(PbmWriter, ReportsAFolderThatCannotTakeTheImage) {
-  ScratchDir dir;
+  TempDir dir;
   PbmWriter writer;
   const Status created = writer.Create(dir.File("missing/page.pbm"), 8, 1);
   ASSERT_FALSE(created.ok());

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "scratch_dir.h"
+#include "support/scratch_dir.h"
 #include "test_page.h"
 
 namespace kemb::halftone {
 namespace {
 
-using test::ScratchDir;
+using kemb::testing::TempDir;
+
 using test::WriteFile;
 
 const std::string kRaster = "abcdefghijklmnopqr";  // 3 x 2 pixels
@@ -28,7 +29,7 @@ TEST(PpmReader, AcceptsStandardHeaderSyntax) {
       "P6\n003 0002\n0255\n",
   };
   for (const std::string& header : headers) {
-    ScratchDir dir;
+    TempDir dir;
     WriteFile(dir.File("p.ppm"), header + kRaster);
     PpmReader reader;
     const Status opened = reader.Open(dir.File("p.ppm"));
@@ -71,7 +72,7 @@ TEST(PpmReader, RefusesWhatIsNotAPageOfThisKind) {
       {"P6\n99999999999999999999999 1\n255\n", "page size huge x 1"},
   };
   for (const Case& c : cases) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.File("p.ppm");
     WriteFile(path, c.bytes);
     PpmReader reader;
@@ -85,7 +86,7 @@ TEST(PpmReader, RefusesWhatIsNotAPageOfThisKind) {
 
 TEST(PpmReader, AcceptsTheLargestPages) {
   for (const auto& [columns, rows] : {std::pair{kMaxColumns, size_t{1}}, {1, kMaxRows}}) {
-    ScratchDir dir;
+    TempDir dir;
     WriteFile(dir.File("p.ppm"),
               "P6\n" + std::to_string(columns) + " " + std::to_string(rows) + "\n255\n");
     PpmReader reader;
@@ -95,7 +96,7 @@ TEST(PpmReader, AcceptsTheLargestPages) {
 
 TEST(PpmReader, MissingRowsAndTheRestOfACutRowAreWhitePaper) {
   // Four rows stated, one and a half present.
-  ScratchDir dir;
+  TempDir dir;
   const std::string present = std::string(9, '\x10') + std::string(4, '\x20');
   WriteFile(dir.File("p.ppm"), "P6\n3 4\n255\n" + present);
   PpmReader reader;
@@ -112,12 +113,12 @@ TEST(PpmReader, MissingRowsAndTheRestOfACutRowAreWhitePaper) {
 }
 
 TEST(PpmReader, ReportsFilesThatCannotBeRead) {
-  ScratchDir dir;
+  TempDir dir;
   PpmReader missing;
   const Status not_there = missing.Open(dir.File("none.ppm"));
   EXPECT_NE(not_there.message().find("cannot open"), std::string::npos) << not_there.message();
 
-  std::filesystem::create_directory(dir.path() / "folder.ppm");
+  std::filesystem::create_directory(dir.File("folder.ppm"));
   PpmReader folder;
   const Status unreadable = folder.Open(dir.File("folder.ppm"));
   EXPECT_NE(unreadable.message().find("read error"), std::string::npos) << unreadable.message();

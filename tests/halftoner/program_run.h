@@ -1,7 +1,8 @@
-// Running the built kemb_ID the way the filter does, with its streams captured.
+// Running the built kemb_ID the way the filter does, through the tests' one program runner
+// (support/run_filter.h):
 //   ProgramPath      the program in the build's bin folder
-//   StartProgram     starts it; standard output and error each go into a pipe of their own
-//   Finish           drains both pipes, waits, and returns exit status, signal and streams
+//   StartProgram     starts it with its streams captured
+//   Finish           waits, and returns exit status, signal and streams
 //   RunProgram       StartProgram + Finish
 //   Lines            splits captured text into lines
 #pragma once
@@ -12,14 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "support/run_filter.h"
+
 namespace kemb::halftone::test {
 
 std::string ProgramPath();
 
 struct Launch {
   pid_t pid = -1;
-  int out_fd = -1;
-  int err_fd = -1;
+  kemb::testing::RunningProgram running;
 };
 
 struct Outcome {
@@ -30,7 +32,7 @@ struct Outcome {
 };
 
 // `file_size_limit` sets RLIMIT_FSIZE with SIGXFSZ ignored, so writes beyond it fail the
-// way they fail on a full disk. Pipes are not files, so the streams stay unlimited.
+// way they fail on a full disk.
 Launch StartProgram(const std::vector<std::string>& args,
                     std::optional<long> file_size_limit = std::nullopt);
 Outcome Finish(Launch launch);

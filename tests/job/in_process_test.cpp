@@ -8,6 +8,7 @@
 #include "job/cups_compat.h"
 #include "job/job.h"
 #include "job/memory_raster.h"
+#include "support/job_files.h"
 #include "support/raster_writer.h"
 #include "support/run_filter.h"
 #include "stream_decoder.h"
@@ -63,7 +64,11 @@ TEST(InProcessJob, SameBytesAndLinesAsTheProgram) {
   FilterRun program = RunProgram(call);
   EXPECT_EQ(in_process.status, program.status);
   EXPECT_EQ(in_process.out, program.out);
-  EXPECT_EQ(in_process.log, program.log);
+  // Each run names its own private folder, in /tmp.
+  for (const std::string* log : {&in_process.log, &program.log}) {
+    EXPECT_EQ(JobFolderIn(*log, "5").rfind("/tmp/kemb5.", 0), 0u) << *log;
+  }
+  EXPECT_EQ(FolderAsWord(in_process.log, "5"), FolderAsWord(program.log, "5"));
 }
 
 TEST(InProcessJob, HalftoneSeamSuppliesThePictureImage) {
@@ -81,9 +86,11 @@ TEST(InProcessJob, HalftoneSeamSuppliesThePictureImage) {
   };
   InProcessRun run = RunInProcess(RasterBytes({photo}), ppd, dir.path(), halftone);
   EXPECT_EQ(run.status, 0) << run.log;
-  EXPECT_EQ(calls, std::vector<std::string>{dir.File("kemb5_1") + " 180 2"});
+  const std::string folder = JobFolderIn(run.log, "5");
+  EXPECT_EQ(folder.rfind(dir.File("kemb5."), 0), 0u) << run.log;
+  EXPECT_EQ(calls, std::vector<std::string>{folder + "/kemb5_1 180 2"});
   EXPECT_NE(run.log.find("PerLine:2 pbmHeadLen:8"), std::string::npos) << run.log;
-  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"p.ppd"});  // spool and image removed
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"p.ppd"});  // the folder and its files removed
   // Columns 0 and 8 print solid over the 24 rows, and nothing else.
   kembview::Rendering rendering = kembview::Render(run.out);
   ASSERT_EQ(rendering.pages.size(), 1u);

@@ -168,8 +168,10 @@ TEST_F(PicturePath, DarkShareChoosesThePath) {
     EXPECT_EQ(run.status, 0) << run.log;
     EXPECT_NE(run.log.find(std::string("ERROR:pic number:") + c.ratio + "\n"), std::string::npos)
         << c.ratio << "\n" << run.log;
+    const std::string folder = JobFolderIn(run.log, job);
+    EXPECT_EQ(folder.rfind("/tmp/kemb" + job + ".", 0), 0u) << run.log;
     const std::string expected =
-        c.mode ? "/tmp/kemb" + job + "_1 180 " + c.mode + "\n" : std::string();
+        c.mode ? folder + "/kemb" + job + "_1 180 " + c.mode + "\n" : std::string();
     EXPECT_EQ(Calls(), expected) << c.ratio;
     EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{}) << c.ratio;
   }
@@ -181,7 +183,9 @@ TEST_F(PicturePath, BlankPageReportsNanAndPrintsFromTheSpool) {
   FilterRun run = Run({RasterPage(PageHeader(16, 4))}, job);
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.log.find("ERROR:pic number:nan\n"), std::string::npos) << run.log;
-  EXPECT_NE(run.log.find("ERROR: open /tmp/kemb" + job + "_1.ppm ok"), std::string::npos);
+  EXPECT_NE(run.log.find("ERROR: open " + JobFolderIn(run.log, job) + "/kemb" + job + "_1.ppm ok"),
+            std::string::npos)
+      << run.log;
   EXPECT_EQ(Calls(), "");
 }
 
@@ -195,11 +199,14 @@ TEST_F(PicturePath, HalftonerGetsBaseResolutionAndModeAndItsImageSizeIsUsed) {
   std::fill(photo.rgb.begin(), photo.rgb.end(), 200);
   FilterRun run = Run({text, text, photo}, job);
   EXPECT_EQ(run.status, 0) << run.log;
-  EXPECT_EQ(Calls(), "/tmp/kemb42_3 180 2\n");
+  // The base name lies in the job's private folder, made in /tmp when $TMPDIR is unset.
+  const std::string folder = JobFolderIn(run.log, job);
+  EXPECT_EQ(folder.rfind("/tmp/kemb42.", 0), 0u) << run.log;
+  EXPECT_EQ(Calls(), folder + "/kemb42_3 180 2\n");
   EXPECT_NE(run.log.find("ERROR: cupsWidth:2480 cupsHeight:3508 PerLine:310 pbmHeadLen:13\n"),
             std::string::npos)
       << run.log;
-  EXPECT_NE(run.log.find("ERROR: open /tmp/kemb42_3.pbm ok 0\n"), std::string::npos);
+  EXPECT_NE(run.log.find("ERROR: open " + folder + "/kemb42_3.pbm ok 0\n"), std::string::npos);
   EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{});
 }
 

@@ -47,9 +47,12 @@ TEST_F(TextPath, SpoolNamesCarryJobAndPageAndAreRemoved) {
   std::vector<RasterPage> pages(3, RasterPage(PageHeader(8, 4)));
   FilterRun run = Run(RasterBytes(pages), job);
   EXPECT_EQ(run.status, 0);
+  // Every page of the job in the job's one private folder.
+  const std::string folder = JobFolderIn(run.log, job);
+  EXPECT_EQ(folder.rfind("/tmp/kemb" + job + ".", 0), 0u) << run.log;
   for (int page = 1; page <= 3; ++page) {
-    EXPECT_TRUE(HasLine(run, "ERROR: open /tmp/kemb" + job + "_" + std::to_string(page) +
-                                 ".ppm ok 0"))
+    EXPECT_TRUE(HasLine(run, "ERROR: open " + folder + "/kemb" + job + "_" +
+                                 std::to_string(page) + ".ppm ok 0"))
         << "page " << page << "\n" << run.log;
   }
   EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{});
@@ -81,7 +84,8 @@ TEST_F(TextPath, SizeReportAndSpoolHeaderOfAnA4Page) {
   }
 }
 
-TEST_F(TextPath, StaleFileOrLinkAtTheSpoolNameIsReplaced) {
+// What stands at the names older filters used in /tmp is not ours: it stays as it is.
+TEST_F(TextPath, StaleFileOrLinkAtTheOldSpoolNameIsLeftAlone) {
   for (bool link : {false, true}) {
     const std::string job = UniqueJobId();
     const std::string spool = "/tmp/kemb" + job + "_1.ppm";
@@ -97,6 +101,13 @@ TEST_F(TextPath, StaleFileOrLinkAtTheSpoolNameIsReplaced) {
     FilterRun run = Run(RasterBytes({page}), job);
     EXPECT_EQ(run.status, 0) << (link ? "symlink" : "stale file") << "\n" << run.log;
     EXPECT_EQ(ReadFile(victim), (Bytes{'k', 'e', 'e', 'p'})) << "victim written through a link";
+    struct stat st;
+    ASSERT_EQ(lstat(spool.c_str(), &st), 0) << "the stale entry was removed";
+    EXPECT_EQ(S_ISLNK(st.st_mode), link);
+    if (!link) {
+      EXPECT_EQ(ReadFile(spool), (Bytes{'o', 'l', 'd'}));
+    }
+    std::remove(spool.c_str());
     EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{});
   }
 }
@@ -114,8 +125,10 @@ TEST_F(TextPath, SpoolWriteFailureEndsTheJobAndRemovesTheFile) {
   call.stdout_path = "/dev/null";
   FilterRun run = RunProgram(call);
   EXPECT_EQ(run.status, 1);
+  const std::string folder = JobFolderIn(run.log, job);
+  EXPECT_EQ(folder.rfind("/tmp/kemb" + job + ".", 0), 0u) << run.log;
   EXPECT_EQ(run.LogLines().back(),
-            "ERROR: Unable to write spool file /tmp/kemb" + job + "_1.ppm: File too large");
+            "ERROR: Unable to write spool file " + folder + "/kemb" + job + "_1.ppm: File too large");
   EXPECT_EQ(SpoolFilesLeft(job), std::vector<std::string>{});
 }
 

@@ -16,22 +16,26 @@
 #include <sstream>
 
 #include "ppd_models.h"
-#include "run_program.h"
+#include "support/run_filter.h"
+#include "support/scratch_dir.h"
 
 namespace kemb::ppd_test {
 namespace {
+
+using kemb::testing::TempDir;
 
 struct CupstestppdRun {
   int status;
   std::string report;
 };
 
-CupstestppdRun RunCupstestppd(const TempDir& dir, const std::string& serverbin,
-                              const std::string& ppd) {
-  const std::string out = dir.File("cupstestppd.out");
-  const int status = RunProgram({KEMB_CUPSTESTPPD, "-v", ppd}, {"CUPS_SERVERBIN=" + serverbin}, out,
-                                dir.File("cupstestppd.err"));
-  return {status, ReadText(out) + ReadText(dir.File("cupstestppd.err"))};
+CupstestppdRun RunCupstestppd(const std::string& serverbin, const std::string& ppd) {
+  kemb::testing::ProgramCall call;
+  call.program = KEMB_CUPSTESTPPD;
+  call.args = {"-v", ppd};
+  call.env = {"CUPS_SERVERBIN=" + serverbin};
+  const kemb::testing::ProgramRun run = kemb::testing::RunProgram(call);
+  return {run.status, run.OutText() + run.log};
 }
 
 std::vector<std::string> LinesWith(const std::string& text, const std::string& word) {
@@ -67,12 +71,12 @@ TEST(PpdFolder, HoldsExactlyTheModels) {
   EXPECT_EQ(found, expected) << "PPDs in " << KEMB_PPD_DIR;
 }
 
-class Conformance : public testing::TestWithParam<PpdModel> {};
+class Conformance : public ::testing::TestWithParam<PpdModel> {};
 
 TEST_P(Conformance, PassesCupstestppd) {
   const PpdModel& model = GetParam();
   TempDir dir;
-  const CupstestppdRun run = RunCupstestppd(dir, MakeServerBin(dir), PpdPath(model));
+  const CupstestppdRun run = RunCupstestppd(MakeServerBin(dir), PpdPath(model));
 
   EXPECT_EQ(run.status, 0) << model.file << ":\n" << run.report;
   EXPECT_TRUE(LinesWith(run.report, "FAIL").empty()) << model.file << ":\n" << run.report;
@@ -83,7 +87,7 @@ TEST_P(Conformance, PassesCupstestppd) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Models, Conformance, testing::ValuesIn(Models()),
+INSTANTIATE_TEST_SUITE_P(Models, Conformance, ::testing::ValuesIn(Models()),
                          [](const auto& info) { return ModelTestName(info.param); });
 
 TEST(FilterCheck, FailsWithoutTheFilter) {
@@ -91,7 +95,7 @@ TEST(FilterCheck, FailsWithoutTheFilter) {
   const std::string empty_serverbin = dir.File("empty");
   std::filesystem::create_directories(empty_serverbin + "/filter");
   const PpdModel& model = Models().front();
-  const CupstestppdRun run = RunCupstestppd(dir, empty_serverbin, PpdPath(model));
+  const CupstestppdRun run = RunCupstestppd(empty_serverbin, PpdPath(model));
 
   EXPECT_NE(run.status, 0) << model.file << ":\n" << run.report;
   const std::vector<std::string> fails = LinesWith(run.report, "FAIL");

@@ -1,19 +1,49 @@
 // The compiled PPDs as libcups parses them, one case per model:
 //   Contents/Identity          product and manufacturer the filter accepts, OEM nickname
+//   Contents/DeviceId          one well-formed IEEE 1284 device ID: KEMB, the model, its command
+//                              set
+//   DeviceIds.TellModelsApart  no two models answer to the same printer
 //   Contents/FilterAndCopies   raster goes to rastertokemb; CUPS, not the filter, makes copies
 //   Contents/Resolutions       exactly the resolutions the command set can print, and the default
+//   Contents/ContentChoice     print-content-optimize: the IPP keywords the filter reads, a
+//                              PickOne that dialogs show, automatic by default
 //   Contents/PageSizes         exactly the model's paper, its size, and margins inside the paper
 //                              and within the carriage's print line
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <vector>
 
+#include "content/content_choice.h"
 #include "ppd_file.h"
 #include "ppd_models.h"
 
 namespace kemb::ppd_test {
 namespace {
+
+// The key:value; fields of a device ID; an empty map when it is malformed (a field without
+// key or colon, a repeated key, or no closing semicolon).
+std::map<std::string, std::string> DeviceIdFields(const std::string& id) {
+  std::map<std::string, std::string> fields;
+  if (id.empty() || id.back() != ';') return {};
+  size_t start = 0;
+  while (start < id.size()) {
+    const size_t end = id.find(';', start);
+    const std::string field = id.substr(start, end - start);
+    const size_t colon = field.find(':');
+    if (colon == std::string::npos || colon == 0) return {};
+    if (!fields.emplace(field.substr(0, colon), field.substr(colon + 1)).second) return {};
+    start = end + 1;
+  }
+  return fields;
+}
+
+// CMD names the command set, so a generic match never offers an LQ PPD for an alternate-set
+// printer or the reverse.
+std::string CommandSetName(const PpdModel& model) {
+  return model.output_type == "LQ" ? "ESCP24" : "KEMBALT";
+}
 
 class Contents : public testing::TestWithParam<PpdModel> {
  protected:
@@ -54,11 +84,42 @@ TEST_P(Contents, Identity) {
       << model.file << ": nickname \"" << ppd_->nickname << "\"";
 }
 
+TEST_P(Contents, DeviceId) {
+  const PpdModel& model = GetParam();
+  const std::vector<std::string> ids = AttributeValues(ppd_.get(), "1284DeviceID");
+  ASSERT_EQ(ids.size(), 1u) << model.file;
+  const std::map<std::string, std::string> fields = DeviceIdFields(ids[0]);
+  ASSERT_FALSE(fields.empty()) << model.file << ": malformed \"" << ids[0] << "\"";
+  const std::map<std::string, std::string> expected = {
+      {"MFG", "KEMB"}, {"MDL", model.model}, {"CMD", CommandSetName(model)}, {"CLS", "PRINTER"}};
+  EXPECT_EQ(fields, expected) << model.file << ": \"" << ids[0] << "\"";
+}
+
 TEST_P(Contents, FilterAndCopies) {
   const PpdModel& model = GetParam();
   ASSERT_EQ(ppd_->num_filters, 1) << model.file;
   EXPECT_STREQ(ppd_->filters[0], "application/vnd.cups-raster 100 rastertokemb") << model.file;
   EXPECT_EQ(ppd_->manual_copies, 1) << model.file << ": cupsManualCopies must be True";
+}
+
+TEST_P(Contents, ContentChoice) {
+  const PpdModel& model = GetParam();
+  const std::vector<std::string> keywords = ChoiceKeywords("print-content-optimize");
+  EXPECT_EQ(keywords,
+            (std::vector<std::string>{"auto", "text", "photo", "graphic", "text-and-graphic"}))
+      << model.file;
+  for (const std::string& keyword : keywords) {
+    EXPECT_TRUE(ParseContentChoice(keyword).has_value()) << model.file << ": " << keyword;
+  }
+  EXPECT_EQ(DefaultChoice("print-content-optimize"), "auto") << model.file;
+  const ppd_option_t* option = FindOption(ppd_.get(), "print-content-optimize");
+  ASSERT_NE(option, nullptr) << model.file;
+  EXPECT_EQ(option->ui, PPD_UI_PICKONE) << model.file;
+  EXPECT_STRNE(option->text, "") << model.file << ": dialogs need its label";
+  // The choice travels in the options argument only: nothing of it goes into the raster.
+  for (int i = 0; i < option->num_choices; ++i) {
+    EXPECT_STREQ(option->choices[i].code, "") << model.file << ": " << option->choices[i].choice;
+  }
 }
 
 TEST_P(Contents, Resolutions) {
@@ -92,6 +153,18 @@ TEST_P(Contents, PageSizes) {
 
 INSTANTIATE_TEST_SUITE_P(Models, Contents, testing::ValuesIn(Models()),
                          [](const auto& info) { return ModelTestName(info.param); });
+
+TEST(DeviceIds, TellModelsApart) {
+  std::map<std::string, std::string> model_of_id;
+  for (const PpdModel& model : Models()) {
+    PpdHandle ppd = OpenPpd(PpdPath(model));
+    ASSERT_NE(ppd, nullptr) << PpdPath(model) << ": " << PpdOpenError();
+    for (const std::string& id : AttributeValues(ppd.get(), "1284DeviceID")) {
+      const auto [it, added] = model_of_id.emplace(id, model.file);
+      EXPECT_TRUE(added) << model.file << " and " << it->second << " share \"" << id << "\"";
+    }
+  }
+}
 
 }  // namespace
 }  // namespace kemb::ppd_test

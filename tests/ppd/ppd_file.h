@@ -3,11 +3,13 @@
 //   PpdOpenError   the parser's complaint about the last failed open
 //   FindOption     a UI option by keyword
 //   FindPageSize   a page size's dimensions and imageable area by keyword
+//   AttributeValues  the values of every main keyword of that name, in file order
 // libcups marks its PPD API deprecated; the warnings are silenced here and nowhere else.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -53,6 +55,18 @@ inline ppd_size_t* FindPageSize(ppd_file_t* ppd, const std::string& keyword) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   return ppdPageSize(ppd, keyword.c_str());
+#pragma GCC diagnostic pop
+}
+
+inline std::vector<std::string> AttributeValues(ppd_file_t* ppd, const char* name) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  std::vector<std::string> values;
+  for (ppd_attr_t* attr = ppdFindAttr(ppd, name, nullptr); attr != nullptr;
+       attr = ppdFindNextAttr(ppd, name, nullptr)) {
+    values.emplace_back(attr->value != nullptr ? attr->value : "");
+  }
+  return values;
 #pragma GCC diagnostic pop
 }
 

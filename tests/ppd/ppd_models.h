@@ -1,6 +1,7 @@
 // What each compiled PPD must offer, one row per model:
 //   PaperSize, Resolution   a page-size keyword or resolution choice with its values
-//   PpdModel                file name, command set, OEM flag, print line, resolutions, sizes
+//   PpdModel                file name, model, command set, OEM flag, print line, resolutions,
+//                           sizes
 //   Models()                the table the PPD tests run over
 //   ModelTestName()         the model as a test name
 //   PpdPath()               where the build put a model's PPD
@@ -28,6 +29,7 @@ struct Resolution {
 
 struct PpdModel {
   std::string file;                     // name in the build's ppd folder
+  std::string model;                    // MDL of the printer's IEEE 1284 device ID
   std::string output_type;              // OutputType every page must carry
   bool okidata;                         // nickname names the OEM customer
   double print_line;                    // widest imageable width the carriage allows, points
@@ -60,10 +62,10 @@ inline const std::vector<PpdModel>& Models() {
     std::vector<PaperSize> wide_sizes = SheetAndFanfoldSizes();
     wide_sizes.push_back({"11x14.875Rotated", 1071, 792});
     return std::vector<PpdModel>{
-        {"kemb24.ppd", "LQ", false, narrow_line, lq, "180x180dpi", SheetAndFanfoldSizes()},
-        {"kemb24w.ppd", "LQ", false, wide_line, lq, "180x180dpi", wide_sizes},
-        {"kemb24o.ppd", "LQ", true, narrow_line, lq, "180x180dpi", SheetAndFanfoldSizes()},
-        {"kemb24a.ppd", "ALT", false, narrow_line, alt, "180x180dpi", SheetAndFanfoldSizes()},
+        {"kemb24.ppd", "WMZ-24", "LQ", false, narrow_line, lq, "180x180dpi", SheetAndFanfoldSizes()},
+        {"kemb24w.ppd", "WMZ-24W", "LQ", false, wide_line, lq, "180x180dpi", wide_sizes},
+        {"kemb24o.ppd", "OKIDATA WMZ-24", "LQ", true, narrow_line, lq, "180x180dpi", SheetAndFanfoldSizes()},
+        {"kemb24a.ppd", "WMZ-24A", "ALT", false, narrow_line, alt, "180x180dpi", SheetAndFanfoldSizes()},
     };
   }();
   return models;

@@ -20,10 +20,13 @@
 #include <vector>
 
 #include "ppd_models.h"
-#include "run_program.h"
+#include "support/run_filter.h"
+#include "support/scratch_dir.h"
 
 namespace kemb::ppd_test {
 namespace {
+
+using kemb::testing::TempDir;
 
 const PaperSize kA4 = {"A4", 595, 842};
 const PaperSize kFanfold12 = {"FanFoldGerman", 612, 864};
@@ -100,7 +103,7 @@ struct RasterCloser {
   void operator()(cups_raster_t* ras) const { cupsRasterClose(ras); }
 };
 
-class RasterHeader : public testing::TestWithParam<RasterCase> {};
+class RasterHeader : public ::testing::TestWithParam<RasterCase> {};
 
 TEST_P(RasterHeader, CarriesWhatTheFilterNeeds) {
   const RasterCase& c = GetParam();
@@ -108,11 +111,15 @@ TEST_P(RasterHeader, CarriesWhatTheFilterNeeds) {
   const std::string page = dir.File("page.ps");
   std::ofstream(page) << kTestPage;
   const std::string raster = dir.File("page.ras");
-  const std::string log = dir.File("gstoraster.log");
+  kemb::testing::WriteFile(raster, {});
 
-  const int status = RunProgram({KEMB_GSTORASTER, "1", "kemb", "ppd-test", "1", c.options, page},
-                                {"PPD=" + PpdPath(c.model)}, raster, log);
-  ASSERT_EQ(status, 0) << c.name << ": gstoraster failed:\n" << ReadText(log);
+  kemb::testing::ProgramCall call;
+  call.program = KEMB_GSTORASTER;
+  call.args = {"1", "kemb", "ppd-test", "1", c.options, page};
+  call.ppd = PpdPath(c.model);
+  call.stdout_path = raster;
+  const kemb::testing::ProgramRun run = kemb::testing::RunProgram(call);
+  ASSERT_EQ(run.status, 0) << c.name << ": gstoraster failed:\n" << run.log;
 
   const FileDescriptor file(open(raster.c_str(), O_RDONLY));
   ASSERT_GE(file.fd, 0) << c.name << ": no raster file";
@@ -137,7 +144,7 @@ TEST_P(RasterHeader, CarriesWhatTheFilterNeeds) {
       << c.name << ": rows wider than the carriage prints";
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, RasterHeader, testing::ValuesIn(Cases()),
+INSTANTIATE_TEST_SUITE_P(Options, RasterHeader, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -37,8 +37,8 @@ class Sandbox {
   std::string Path(const std::string& name) const { return root_ + "/" + name; }
   std::string Socket() const { return Path("cups.sock"); }
 
-  // Job ids count up from first_job_id, so the filter's /tmp/kemb<job>_<page> files cannot
-  // meet those of other tests that run filters with small ids at the same time.
+  // Job ids count up from first_job_id: a test may choose them apart from other tests' ids, or,
+  // to recreate two schedulers on one host, the same as another scheduler's.
   void Start(int first_job_id);
   // Ends the scheduler; false when it had to be killed.
   bool Stop();

@@ -39,8 +39,23 @@ bool Matches(std::string_view text, std::string_view pattern,
   return t == text.size();
 }
 
+// "open <folder>/kemb<job>_<page>.<ext> ok <errno>" with the job's private folder
+// <dir>/kemb<job>.XXXXXX; the part after the folder, or "" when the line is not one of these.
+std::string OpenedPageFile(const std::string& message, int job_id) {
+  const std::string folder = "/kemb" + std::to_string(job_id) + ".";
+  const std::string file = "/kemb" + std::to_string(job_id) + "_";
+  const size_t at = message.find(folder);
+  if (!StartsWith(message, "open /") || at == std::string::npos) return "";
+  const size_t end = at + folder.size() + 6;
+  if (message.compare(end, file.size(), file) != 0) return "";
+  for (size_t i = at + folder.size(); i < end; ++i) {
+    if (!std::isalnum(static_cast<unsigned char>(message[i]))) return "";
+  }
+  return message.substr(end + 1);
+}
+
 std::string SpoolName(int job_id) {
-  return "open /tmp/kemb" + std::to_string(job_id) + "_#.";
+  return "kemb" + std::to_string(job_id) + "_#.";
 }
 
 }  // namespace
@@ -71,8 +86,9 @@ bool IsFilterProgress(const std::string& message, int job_id) {
   for (const char* pattern : kFixed) {
     if (Matches(message, pattern)) return true;
   }
-  return Matches(message, SpoolName(job_id) + "ppm ok #") ||
-         Matches(message, SpoolName(job_id) + "pbm ok #");
+  const std::string file = OpenedPageFile(message, job_id);
+  return Matches(file, SpoolName(job_id) + "ppm ok #") ||
+         Matches(file, SpoolName(job_id) + "pbm ok #");
 }
 
 std::vector<std::string> JobProblems(const std::vector<JobLine>& lines, int job_id) {
@@ -105,10 +121,10 @@ std::vector<PageReport> PageReports(const std::vector<JobLine>& lines, int job_i
       continue;
     } else if (StartsWith(line.message, "pic number:")) {
       pages.back().ratio = line.message.substr(11);
-    } else if (Matches(line.message, SpoolName(job_id) + "ppm ok #", &n) &&
+    } else if (Matches(OpenedPageFile(line.message, job_id), SpoolName(job_id) + "ppm ok #", &n) &&
                n[0] == pages.back().page) {
       pages.back().printed_from_spool = true;
-    } else if (Matches(line.message, SpoolName(job_id) + "pbm ok #", &n) &&
+    } else if (Matches(OpenedPageFile(line.message, job_id), SpoolName(job_id) + "pbm ok #", &n) &&
                n[0] == pages.back().page) {
       pages.back().printed_from_halftone = true;
     }

@@ -29,8 +29,8 @@ std::vector<std::string> JobProblems(const std::vector<JobLine>& lines, int job_
 struct PageReport {
   int page = 0;
   std::string ratio;                   // "0.95" or "nan", as reported; empty if missing
-  bool printed_from_spool = false;     // "open /tmp/kemb<job>_<page>.ppm ok"
-  bool printed_from_halftone = false;  // "open /tmp/kemb<job>_<page>.pbm ok"
+  bool printed_from_spool = false;     // "open <folder>/kemb<job>_<page>.ppm ok"
+  bool printed_from_halftone = false;  // "open <folder>/kemb<job>_<page>.pbm ok"
 };
 
 std::vector<PageReport> PageReports(const std::vector<JobLine>& lines, int job_id);

@@ -48,10 +48,15 @@ void Check(const CommandResult& result, const Command& command, const Sandbox& s
   if (!result.Ok()) throw std::runtime_error(result.Describe(command) + sandbox.Diagnostics());
 }
 
-int Submit(const Sandbox& sandbox, const QueueCase& c) {
-  const Command lp = sandbox.Client(
-      {"lp", "-d", c.queue, "-t", "scheduler test", "-o", std::string("Resolution=") + c.resolution,
-       "-o", std::string("PageSize=") + c.page_size, sandbox.Path("document.pdf")});
+int Submit(const Sandbox& sandbox, const QueueCase& c, const std::vector<std::string>& more = {}) {
+  std::vector<std::string> args = {"lp", "-d", c.queue, "-t", "scheduler test"};
+  for (const std::string& option :
+       {std::string("Resolution=") + c.resolution, std::string("PageSize=") + c.page_size}) {
+    args.insert(args.end(), {"-o", option});
+  }
+  args.insert(args.end(), more.begin(), more.end());
+  args.push_back(sandbox.Path("document.pdf"));
+  const Command lp = sandbox.Client(args);
   const CommandResult result = RunCommand(lp);
   Check(result, lp, sandbox);
   // "request id is kembtest-12 (1 file(s))"
@@ -102,6 +107,16 @@ void KeepArtifacts(const Sandbox& sandbox) {
   }
 }
 
+// The job's folder goes in the scheduler's TempDir; nothing of it belongs in /tmp either.
+std::vector<std::string> Leftovers(const Sandbox& sandbox, int id) {
+  const std::string name = "kemb" + std::to_string(id);
+  std::vector<std::string> left = Glob("/tmp/" + name + "[._]*");
+  for (const std::string& path : Glob(sandbox.Path("spool/tmp/" + name + "*"))) {
+    left.push_back(path);
+  }
+  return left;
+}
+
 }  // namespace
 
 void RunSession(Session& session) {
@@ -138,21 +153,35 @@ void RunSession(Session& session) {
   std::vector<int> ids;
   for (const QueueCase& c : kQueues) ids.push_back(Submit(sandbox, c));
   const std::map<int, int> states = AwaitJobs(sandbox, ids);
-
-  for (int id : ids) {
+  for (size_t i = 0; i < ids.size(); ++i) {
     JobResult job;
-    job.id = id;
-    job.state = states.at(id);
-    job.leftovers = Glob("/tmp/kemb" + std::to_string(id) + "_*");
+    job.id = ids[i];
+    job.state = states.at(ids[i]);
+    job.leftovers = Leftovers(sandbox, ids[i]);
+    // Read before the next job on the queue writes its device file.
+    job.stream = ReadBytes(sandbox.Path(std::string(kQueues[i].queue) + ".prn"));
     session.jobs.push_back(std::move(job));
   }
+
+  // The text page once more, the user saying it is a photo, as `lp -o` sends it.
+  std::vector<int> photo_ids;
+  for (const QueueCase& c : kQueues) {
+    photo_ids.push_back(Submit(sandbox, c, {"-P", "1", "-o", "print-content-optimize=photo"}));
+  }
+  const std::map<int, int> photo_states = AwaitJobs(sandbox, photo_ids);
+  for (size_t i = 0; i < photo_ids.size(); ++i) {
+    JobResult job;
+    job.id = photo_ids[i];
+    job.state = photo_states.at(photo_ids[i]);
+    job.leftovers = Leftovers(sandbox, photo_ids[i]);
+    job.stream = ReadBytes(sandbox.Path(std::string(kQueues[i].queue) + ".prn"));
+    session.photo_jobs.push_back(std::move(job));
+  }
+
   if (!sandbox.Stop()) session.stop_problem = "cupsd ignored SIGTERM and was killed";
   const std::string error_log = sandbox.ErrorLog();
-  for (size_t i = 0; i < std::size(kQueues); ++i) {
-    JobResult& job = session.jobs[i];
-    job.stream = ReadBytes(sandbox.Path(std::string(kQueues[i].queue) + ".prn"));
-    job.log = JobLines(error_log, job.id);
-  }
+  for (JobResult& job : session.jobs) job.log = JobLines(error_log, job.id);
+  for (JobResult& job : session.photo_jobs) job.log = JobLines(error_log, job.id);
 }
 
 PaperGeometry PaperFromPpd(const QueueCase& c) {

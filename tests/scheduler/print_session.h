@@ -1,6 +1,7 @@
 // One scheduler session: both queues, both jobs, and what they left behind.
 //   QueueCase, kQueues   the queues of the table: PPD, options, command set, text tolerance
-//   JobResult, Session   printer files, job states and log lines, gathered once for all tests
+//   JobResult, Session   printer files, job states and log lines, gathered once for all tests;
+//                        each queue prints the document, then its first page as a photo
 //   RunSession           sandbox, document, Ghostscript references, queues, jobs, wait, stop
 //   PaperGeometry        page length and imageable area of the chosen paper, from the PPD
 #pragma once
@@ -44,13 +45,15 @@ struct JobResult {
   int state = 0;  // IPP job state
   std::vector<uint8_t> stream;
   std::vector<JobLine> log;
-  std::vector<std::string> leftovers;  // /tmp/kemb<id>_* once the job had ended
+  std::vector<std::string> leftovers;  // kemb<id>* in /tmp or TempDir once the job had ended
 };
 
 struct Session {
   std::string error;  // why nothing could be printed; empty when the jobs ran
   std::string stop_problem;
   std::vector<JobResult> jobs;                      // one per queue, in table order
+  // Per queue, page 1 again with print-content-optimize=photo.
+  std::vector<JobResult> photo_jobs;
   std::map<int, std::vector<RgbImage>> references;  // Ghostscript's pages, by case
 };
 

@@ -2,10 +2,12 @@
 // through pdftopdf, gstoraster, rastertokemb and kemb_ID, once per queue of the table
 // (print_session.h); the tests judge what it left behind.
 //   JobCompletesWithOnlyTheFilterProgressLines   job state, error_log, PAGE lines
-//   LeavesNoSpoolFilesInTmp                      /tmp/kemb<job>_* gone
+//   LeavesNoSpoolFilesInTmp                      kemb<job>* gone from /tmp and TempDir
 //   FramesTwoPagesForTheChosenPaper              NULs, set-up bytes per page, form feeds, job end
 //   TextPageDotsMatchGhostscript                 page 1 dots against Ghostscript's pixels
 //   PicturePageGoesThroughTheHalftoner           page 2 via kemb_ID, its tone and its place
+//   PhotoChoiceSendsTheTextPageToTheHalftoner    -o print-content-optimize=photo reaches the
+//                                                filter, which halftones page 1
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -198,6 +200,36 @@ TEST_P(SchedulerTest, PicturePageGoesThroughTheHalftoner) {
   EXPECT_GT(tone.coverage, 0.1);
   EXPECT_LT(tone.coverage, 0.9);
   EXPECT_EQ(tone.dots_outside, 0u);
+}
+
+TEST_P(SchedulerTest, PhotoChoiceSendsTheTextPageToTheHalftoner) {
+  ASSERT_EQ(session_->photo_jobs.size(), std::size(kQueues));
+  const JobResult& job = session_->photo_jobs[size_t(GetParam())];
+  SCOPED_TRACE(std::string(Case().queue) + " photo job " + std::to_string(job.id));
+  EXPECT_EQ(job.state, IPP_JSTATE_COMPLETED) << "5 processing, 6 stopped, 7 canceled, 8 aborted";
+  for (const std::string& line : JobProblems(job.log, job.id)) ADD_FAILURE() << line;
+  EXPECT_TRUE(job.leftovers.empty());
+
+  const auto has = [&](const std::string& text) {
+    return std::any_of(job.log.begin(), job.log.end(), [&](const JobLine& line) {
+      return line.message.find(text) != std::string::npos;
+    });
+  };
+  EXPECT_TRUE(has("print-content-optimize=photo")) << "the option never reached a filter";
+  EXPECT_TRUE(has("Page 1: print-content-optimize=photo: halftoner mode 2"))
+      << "no path line of the filter";
+  const std::vector<PageReport> reports = PageReports(job.log, job.id);
+  ASSERT_EQ(reports.size(), 1u) << "page lines in the job log";
+  // Left to the automatic rule this page is text.
+  EXPECT_GE(std::stod(reports[0].ratio.empty() ? "-1" : reports[0].ratio), 0.3);
+  EXPECT_TRUE(reports[0].printed_from_halftone) << "page 1 not read from kemb_ID";
+
+  kembview::RenderOptions options;
+  options.alternate_xdpi = Case().xdpi;
+  options.alternate_ydpi = Case().ydpi;
+  const kembview::Rendering rendering = kembview::Render(job.stream, options);
+  ASSERT_EQ(rendering.pages.size(), 1u);
+  EXPECT_GT(rendering.pages[0].CountDots(), 5000u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Queues, SchedulerTest, ::testing::Range(0, int(std::size(kQueues))),

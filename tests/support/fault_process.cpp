@@ -39,7 +39,7 @@ std::vector<std::string> Environment(const FaultCall& call) {
     const std::string name = entry.substr(0, entry.find('=') + 1);
     if (name == "PPD=") return true;
     for (const std::string& e : call.env) {
-      if (e.compare(0, name.size(), name) == 0) return true;
+      if (e.compare(0, name.size(), name) == 0 || e + "=" == name) return true;
     }
     return false;
   };
@@ -47,7 +47,9 @@ std::vector<std::string> Environment(const FaultCall& call) {
     if (!replaced(*e)) env.emplace_back(*e);
   }
   env.push_back("PPD=" + call.ppd);
-  env.insert(env.end(), call.env.begin(), call.env.end());
+  for (const std::string& e : call.env) {
+    if (e.find('=') != std::string::npos) env.push_back(e);
+  }
   return env;
 }
 
@@ -115,8 +117,12 @@ FaultRun RunFaulted(const FaultCall& call) {
     dup2(in[0], 0), dup2(out[1], 1), dup2(err[1], 2);
     // The go-between keeps no pipe end of the filter's open, or the filter never sees EOF.
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1], report[0]}) ::close(fd);
-    if (call.private_tmp)
-      RunInPrivateTmp(*call.private_tmp, report[1], program.c_str(), argv.data(), envp.data());
+    const RunAs* user = call.user ? &*call.user : nullptr;
+    if (call.private_tmp) {
+      RunInPrivateTmp(*call.private_tmp, report[1], program.c_str(), argv.data(), envp.data(),
+                      user);
+    }
+    if (user != nullptr && !DropTo(*user)) _exit(126);
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
@@ -219,7 +225,12 @@ FaultRun RunFaulted(const FaultCall& call) {
   } else {
     if (WIFEXITED(wait_status)) outcome.status = WEXITSTATUS(wait_status);
     if (WIFSIGNALED(wait_status)) outcome.signal = WTERMSIG(wait_status);
-    if (call.args.size() > 0) outcome.left = SpoolFilesLeft(call.args[0]);
+    // The job's folder is made in the $TMPDIR it was given, if any.
+    std::vector<std::string> folders = SpoolFolders();
+    for (const std::string& e : call.env) {
+      if (e.rfind("TMPDIR=/", 0) == 0) folders.push_back(e.substr(7));
+    }
+    if (call.args.size() > 0) outcome.left = SpoolFilesLeft(call.args[0], folders);
   }
   ::close(report[0]);
   return run;

@@ -34,13 +34,14 @@ struct FaultCall {
   std::string program;  // default: the built rastertokemb
   std::vector<std::string> args;
   std::string ppd;                    // $PPD
-  std::vector<std::string> env;       // NAME=value entries replacing those inherited
+  std::vector<std::string> env;       // NAME=value entries replacing those inherited; NAME unsets
   std::vector<uint8_t> input;         // the raster stream on standard input
   size_t input_held_from = SIZE_MAX;  // bytes from here on are written only after the SIGTERM
   Trigger sigterm;
   Reader reader;
   int printer_pipe_bytes = 0;  // capacity of the printer pipe; 0: the system's
   std::optional<PrivateTmp> private_tmp;
+  std::optional<RunAs> user;  // run the filter as this user, as CUPS does; else as we are
 };
 
 struct FaultRun {

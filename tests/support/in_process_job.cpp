@@ -75,6 +75,7 @@ InProcessRun RunInProcess(const InProcessCall& call) {
   job.out = &sink;
   job.log = log;
   job.halftone = call.halftone;
+  job.content = call.content;
   job.allocator = call.allocator;
   InProcessRun run;
   JobOutcome& outcome = run.outcome;

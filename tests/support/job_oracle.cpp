@@ -6,22 +6,10 @@
 #include <unistd.h>
 #include <sstream>
 
-#include "stream_decoder.h"
-#include "support/raster_writer.h"
+#include "support/scratch_dir.h"
 
 namespace kemb::testing {
 namespace {
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 std::string Describe(const FileState& f) {
   if (!f.exists) return f.path + " (absent)";
@@ -30,31 +18,6 @@ std::string Describe(const FileState& f) {
        << f.inode << " links " << f.links << " " << f.bytes.size() << " bytes"
        << (f.target.empty() ? "" : " -> " + f.target);
   return text.str();
-}
-
-// (e): whole commands, a form feed for every page reported to CUPS (and for the page a failure
-// ended after its set-up), and nothing of a page after the last form feed.
-std::string StreamProblem(const JobOutcome& outcome) {
-  const std::vector<kembview::Command> commands = kembview::ListCommands(outcome.out);
-  size_t form_feeds = 0, after_last_form_feed = 0;
-  for (size_t i = 0; i < commands.size(); ++i) {
-    const kembview::Command& command = commands[i];
-    if (command.unknown) return "printer stream: " + kembview::FormatListLine(command);
-    if (command.name == "FF") ++form_feeds, after_last_form_feed = i + 1;
-  }
-  for (size_t i = after_last_form_feed; i < commands.size(); ++i) {
-    const std::string& name = commands[i].name;
-    if (name != "ESC @" && !(form_feeds == 0 && StartsWith(name, "NUL x "))) {
-      return "printer stream: a page left open by " + kembview::FormatListLine(commands[i]);
-    }
-  }
-  size_t pages = 0;
-  for (const std::string& line : Lines(outcome.log)) pages += StartsWith(line, "PAGE: ");
-  if (form_feeds != pages && !(outcome.status == 1 && form_feeds == pages + 1)) {
-    return "printer stream: " + std::to_string(form_feeds) + " form feeds for " +
-           std::to_string(pages) + " pages reported";
-  }
-  return "";
 }
 
 }  // namespace
@@ -77,26 +40,6 @@ FileState Watch(const std::string& path) {
     state.bytes = ReadFile(path);
   }
   return state;
-}
-
-bool IsProgressLine(std::string_view line) {
-  static constexpr std::string_view kProgress[] = {
-      "ERROR: V1.0 PAGE:", "ERROR:pic number:",   "ERROR: cupsWidth:",
-      "ERROR: pbmHead ",   "ERROR: readfile to ",
-  };
-  for (std::string_view prefix : kProgress) {
-    if (StartsWith(line, prefix)) return true;
-  }
-  // "ERROR: open <file> ok <errno>"; "ERROR: open <file> error:<errno>" names a cause.
-  return StartsWith(line, "ERROR: open ") && line.find(" ok ") != std::string_view::npos;
-}
-
-std::vector<std::string> CauseLines(const std::string& log) {
-  std::vector<std::string> causes;
-  for (const std::string& line : Lines(log)) {
-    if (StartsWith(line, "ERROR:") && !IsProgressLine(line)) causes.push_back(line);
-  }
-  return causes;
 }
 
 ::testing::AssertionResult JobOracle(const JobOutcome& outcome, const Expected& expected,
@@ -134,7 +77,10 @@ std::vector<std::string> CauseLines(const std::string& log) {
   }
 
   if (expected.whole_output) {
-    if (std::string problem = StreamProblem(outcome); !problem.empty()) return fail(problem);
+    if (std::string problem = StreamProblem(outcome.out, outcome.log, outcome.status);
+        !problem.empty()) {
+      return fail(problem);
+    }
   }
   return ::testing::AssertionSuccess();
 }

@@ -7,8 +7,7 @@
 //                   ERROR line naming the cause, (c) no /tmp/kemb<job>_* left and the watched
 //                   files untouched, (e) printer bytes that decode as whole commands with a
 //                   form feed closing every page set up
-//   IsProgressLine  the filter's own per-page lines, which are written at the ERROR level
-//   CauseLines      the ERROR lines that name a cause
+// The log and stream checks it shares with the job fuzzer are in support/job_checks.h.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,6 +17,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "support/job_checks.h"
 
 namespace kemb::testing {
 
@@ -51,9 +52,6 @@ struct Expected {
   bool whole_output = true;
   std::vector<FileState> untouched;  // as they were before the job
 };
-
-bool IsProgressLine(std::string_view line);
-std::vector<std::string> CauseLines(const std::string& log);
 
 // `where` names the case in the failure message.
 ::testing::AssertionResult JobOracle(const JobOutcome& outcome, const Expected& expected,

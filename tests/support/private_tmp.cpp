@@ -55,7 +55,7 @@ int MountPrivateTmp(size_t size) {
 
 // The go-between of a private /tmp; never returns.
 [[noreturn]] void RunInPrivateTmp(const PrivateTmp& tmp, int report, const char* program,
-                                  char** argv, char** envp) {
+                                  char** argv, char** envp, const RunAs* user) {
   signal(SIGTERM, SIG_IGN);  // the filter's, not ours
   if (int error = MountPrivateTmp(tmp.size); error != 0) {
     WriteAll(report, std::string("setup mount: ") + std::strerror(error) + "\n");
@@ -71,6 +71,7 @@ int MountPrivateTmp(size_t size) {
   const pid_t filter = fork();
   if (filter == 0) {
     signal(SIGTERM, SIG_DFL);
+    if (user != nullptr && !DropTo(*user)) _exit(126);
     execve(program, argv, envp);
     _exit(127);
   }
@@ -109,6 +110,11 @@ std::string PrivateTmpError() {
                      : "unshare -m and a tmpfs on /tmp: " + std::string(std::strerror(code));
   }();
   return error;
+}
+
+bool DropTo(const RunAs& user) {
+  return setgroups(0, nullptr) == 0 && setresgid(user.gid, user.gid, user.gid) == 0 &&
+         setresuid(user.uid, user.uid, user.uid) == 0;
 }
 
 bool AsUser(uid_t uid, gid_t gid, const std::function<bool()>& work) {

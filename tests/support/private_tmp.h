@@ -6,6 +6,8 @@
 //                    reports on `report` "pid N", "left PATH" lines and "status N" or
 //                    "signal N" ("setup ..." for what went wrong); never returns
 //   AsUser           runs a function in a child process under another user's IDs
+//   RunAs, DropTo    the unprivileged user a filter runs as under CUPS; DropTo switches the
+//                    calling process to it for good (all IDs, no supplementary groups)
 #pragma once
 
 #include <sys/types.h>
@@ -24,10 +26,17 @@ struct PrivateTmp {
   std::vector<std::pair<std::string, std::vector<uint8_t>>> files;  // path in /tmp, bytes
 };
 
+struct RunAs {
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+bool DropTo(const RunAs& user);
+
 std::string PrivateTmpError();
 
+// `user`: run the program as that user once the tmpfs is mounted; nullptr: as we are.
 [[noreturn]] void RunInPrivateTmp(const PrivateTmp& tmp, int report, const char* program,
-                                  char** argv, char** envp);
+                                  char** argv, char** envp, const RunAs* user = nullptr);
 
 // True when `work` returned true in a child running as uid/gid.
 bool AsUser(uid_t uid, gid_t gid, const std::function<bool()>& work);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -20,8 +21,8 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  for (const std::string& name : Entries()) ::unlink(File(name).c_str());
-  ::rmdir(path_.c_str());
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
 }
 
 std::vector<std::string> TempDir::Entries() const {

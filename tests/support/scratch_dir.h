@@ -1,5 +1,5 @@
 // Scratch files for tests, without libcups:
-//   TempDir             a private folder under /tmp, removed with its contents
+//   TempDir             a private folder under /tmp, removed with everything in it
 //   WriteFile/ReadFile  whole files as bytes
 //   WritePpd            a small PPD with a chosen product, manufacturer and nickname
 #pragma once

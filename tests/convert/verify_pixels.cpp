@@ -1,8 +1,8 @@
-// bench-verify-pixels: the fast pixel loops (TransToGray, TransToGray360, InkCount) against the
+// verify_pixels: the fast pixel loops (TransToGray, TransToGray360, InkCount) against the
 // rules written out plainly, for every one of the 2^24 RGB values and for random rows of every
 // width up to 300 pixels, in place, with the bytes after the dot row untouched. Prints the
-// first difference and exits 1, or prints a summary and exits 0. Run by ctest; a build with
-// -DKEMB_NO_AVX2 checks the portable loops the same way.
+// first difference and exits 1, or prints a summary and exits 0. CTest runs it twice: as the
+// loops run here, and with KEMB_PORTABLE_LOOPS=1 for the loops of processors without AVX2.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -189,9 +189,9 @@ int main() {
   AllPixelsThroughInkCount(all);
   RandomRows();
   if (failures != 0) {
-    std::printf("bench-verify-pixels: %d differences\n", failures);
+    std::printf("verify_pixels: %d differences\n", failures);
     return 1;
   }
-  std::printf("bench-verify-pixels: all 2^24 pixels and 12000 random rows agree\n");
+  std::printf("verify_pixels: all 2^24 pixels and 12000 random rows agree\n");
   return 0;
 }

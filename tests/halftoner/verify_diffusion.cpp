@@ -1,7 +1,9 @@
-// bench-verify-diffusion: ErrorDiffuser against the diffusion written out plainly, one column
+// verify_diffusion: ErrorDiffuser against the diffusion written out plainly, one column
 // at a time, on random pages of every kind of target: tones, paper, solid, forced pixels,
 // targets outside the range, tones chosen to drive the error to its clamp, and rows shorter
-// than the page. Prints the first differing row and exits 1, or a summary and exits 0.
+// than the page. Prints the first differing row and exits 1, or a summary and exits 0. CTest
+// runs it twice: with the AVX2 kernel where the processor has it, and with
+// KEMB_PORTABLE_LOOPS=1 for the plain loop.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -135,9 +137,9 @@ int main() {
     }
   }
   if (failures != 0) {
-    std::printf("bench-verify-diffusion: %d pages differ\n", failures);
+    std::printf("verify_diffusion: %d pages differ\n", failures);
     return 1;
   }
-  std::printf("bench-verify-diffusion: %d pages agree\n", pages);
+  std::printf("verify_diffusion: %d pages agree\n", pages);
   return 0;
 }

@@ -1,0 +1,291 @@
+#!/usr/bin/env bash
+# The Debian packages on this machine, from build to purge:
+#   build     scripts/package from a copy of the checkout; lintian: no error, no warning that
+#             debian/*.lintian-overrides does not explain
+#   install   apt-get installs every package of debian/control; the files land where CUPS looks
+#   print     a private cupsd whose filters are the system's own runs a two-page PDF (a text
+#             page and a picture page) on a queue made from the installed PPD into a file;
+#             the installed kembview decodes it to two pages with dots, as the built one does
+#   purge     apt-get purges them; no file, folder or dpkg record of theirs is left
+#
+# Usage: package_test.sh SOURCE_DIR [BUILD_BIN_DIR]
+# Installs into the running system, so it needs root; exits 77 (skipped) without it, and when
+# one of the packages is installed already: that installation is not the test's to remove.
+set -euo pipefail
+
+root=$(cd "$1" && pwd)
+build_bin=${2:-}
+readonly skipped=77
+readonly wait_seconds=120
+
+say() { echo "package test: $*"; }
+# Waits for dpkg's lock rather than failing while another installation runs.
+apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=600 "$@"; }
+fail() {
+  echo "package test: FAILED: $*" >&2
+  exit 1
+}
+
+if [ "$(id -u)" -ne 0 ]; then
+  say "skipped: installs packages into the system, so it runs only as root"
+  exit $skipped
+fi
+
+# One run at a time on a machine: a second checkout's run would purge what this one prints with.
+exec 9>/tmp/kemb-package-test.lock
+flock -w 600 9 || fail "another package test has held /tmp/kemb-package-test.lock for 10 minutes"
+
+mapfile -t packages < <(sed -n 's/^Package: *//p' "$root/debian/control")
+[ ${#packages[@]} -gt 0 ] || fail "debian/control names no package"
+installed() {
+  dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null | grep -qx installed
+}
+for p in "${packages[@]}"; do
+  if dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null | grep -qvx not-installed; then
+    say "skipped: $p is on this system already; purge it to run this test"
+    exit $skipped
+  fi
+done
+
+work=$(mktemp -d)
+chmod 755 "$work"  # apt's unprivileged downloader and the scheduler's filters read in here
+cupsd_pid=""
+we_installed=0
+cleanup() {
+  if [ -n "$cupsd_pid" ]; then
+    kill "$cupsd_pid" 2>/dev/null || true
+    wait "$cupsd_pid" 2>/dev/null || true
+  fi
+  if [ $we_installed -eq 1 ]; then
+    apt_get purge "${packages[@]}" >/dev/null 2>&1 || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Everything on the system whose name says kemb, outside the temporary and home folders: what
+# is there after the purge must have been there before the install.
+kemb_named() {
+  find /etc /usr /var /opt /srv /run -xdev -iname '*kemb*' -not -path '/var/tmp/*' 2>/dev/null |
+    sort
+}
+kemb_named >"$work/kemb-named-before"
+
+# --- build ---------------------------------------------------------------------------------
+say "building ${packages[*]}"
+"$root/scripts/package" "$work/debs" >/dev/null || fail "scripts/package failed"
+debs=()
+for p in "${packages[@]}"; do
+  deb=$(find "$work/debs" -maxdepth 1 -name "${p}_*.deb")
+  [ -n "$deb" ] && [ "$(wc -l <<<"$deb")" -eq 1 ] || fail "not exactly one package file for $p"
+  debs+=("$deb")
+  say "$(basename "$deb"): $(stat -c %s "$deb") bytes"
+done
+# The package `cups` carries other makers' drivers; the driver needs only the scheduler and
+# the filter chain, and must not drag it in.
+for deb in "${debs[@]}"; do
+  for field in Pre-Depends Depends Recommends; do
+    if dpkg-deb -f "$deb" "$field" | tr ',|' '\n\n' | sed 's/(.*//; s/[[:space:]]//g' |
+      grep -qx cups; then
+      fail "$(basename "$deb"): $field names the package cups"
+    fi
+  done
+done
+say "lintian"
+lint=0
+lintian --fail-on error,warning -I --show-overrides "$work"/debs/*.changes \
+  >"$work/lintian.log" 2>&1 || lint=$?
+grep -v 'running with root privileges' "$work/lintian.log" || true
+[ $lint -eq 0 ] || fail "lintian found errors or warnings"
+
+# --- install -------------------------------------------------------------------------------
+say "installing"
+we_installed=1
+apt_get install --no-install-recommends "${debs[@]}" >"$work/apt-install.log" 2>&1 ||
+  { cat "$work/apt-install.log"; fail "apt-get install failed"; }
+for p in "${packages[@]}"; do
+  installed "$p" || fail "$p is not installed after apt-get install"
+  dpkg-query -L "$p" >"$work/files-$p"
+done
+
+serverbin=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
+datadir=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
+filters=$serverbin/filter
+for program in rastertokemb kemb_ID; do
+  # The scheduler refuses filters that are not root's or that others could rewrite.
+  [ "$(stat -c '%U %a' "$filters/$program")" = "root 755" ] ||
+    fail "$filters/$program: $(stat -c '%U %a' "$filters/$program" 2>&1), want root 755"
+done
+[ "$(command -v kembview)" = /usr/bin/kembview ] || fail "kembview is not /usr/bin/kembview"
+for page in man8/rastertokemb.8 man1/kemb_ID.1 man1/kembview.1; do
+  [ -f "/usr/share/man/$page.gz" ] || fail "no man page /usr/share/man/$page.gz"
+done
+ppds=(/usr/share/ppd/kemb/*.ppd)
+want=$(sed -n 's/^[[:space:]]*PCFileName[[:space:]]*"\([^"]*\)".*/\1/p' "$root/ppd/kemb.drv" | sort)
+have=$(for ppd in "${ppds[@]}"; do basename "$ppd"; done | sort)
+[ "$have" = "$want" ] || fail "PPDs in /usr/share/ppd/kemb: $(echo $have), want $(echo $want)"
+for ppd in "${ppds[@]}"; do
+  grep -q '^\*1284DeviceID: "MFG:KEMB;MDL:' "$ppd" || fail "$ppd has no KEMB *1284DeviceID"
+done
+# Without a stand-in: the filter each PPD names must be the installed one.
+cupstestppd -q "${ppds[@]}" || fail "cupstestppd rejects the installed PPDs and filter"
+
+# --- print ---------------------------------------------------------------------------------
+# Page 1 is black text, page 2 a grey ramp with no dark pixel, so one page takes each path:
+# the filter's own thresholding, and the halftoner it finds in the filter folder.
+cat >"$work/document.ps" <<'EOF'
+%!PS-Adobe-3.0
+%%Pages: 2
+%%EndComments
+<< /PageSize [595 842] >> setpagedevice
+%%Page: 1 1
+/Helvetica-Bold findfont 28 scalefont setfont
+72 720 moveto (KEMB package test) show
+/Helvetica findfont 14 scalefont setfont
+72 680 moveto (Printed by the installed rastertokemb from the system filter folder.) show
+showpage
+%%Page: 2 2
+0 1 99 { dup 3 mul 150 add 250 moveto 0 400 rlineto 3 0 rlineto 0 -400 rlineto closepath
+         0.45 exch 0.005 mul add setgray fill } for
+showpage
+%%EOF
+EOF
+ps2pdf "$work/document.ps" "$work/document.pdf" || fail "ps2pdf failed"
+readonly pages=2
+
+cups=$work/cups
+mkdir -p "$cups"/{spool/tmp,cache,state,log,home}
+socket=$cups/cups.sock
+# Job IDs of their own, so the filter's /tmp/kemb<job>_<page> files meet no other test's.
+job_base=$(((100 + $$ % 900) * 1000 + 800))
+echo "NextJobId $job_base" >"$cups/cache/job.cache"
+cat >"$cups/cupsd.conf" <<EOF
+Listen $socket
+LogLevel debug
+MaxLogSize 0
+Browsing No
+BrowseLocalProtocols none
+WebInterface No
+DefaultAuthType None
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+# ServerBin is the system's own: the filters run are exactly the installed ones.
+cat >"$cups/cups-files.conf" <<EOF
+ServerRoot $cups
+RequestRoot $cups/spool
+TempDir $cups/spool/tmp
+CacheDir $cups/cache
+StateDir $cups/state
+ServerBin $serverbin
+DataDir $datadir
+ErrorLog $cups/log/error_log
+AccessLog $cups/log/access_log
+PageLog $cups/log/page_log
+Printcap $cups/state/printcap
+FileDevice Yes
+EOF
+cupsd=$(command -v cupsd || echo /usr/sbin/cupsd)
+# An enforcing AppArmor profile on the scheduler's path keeps it to /etc/cups; a copy elsewhere
+# runs unconfined, and still runs the system's filters.
+if grep -qs "^$cupsd (enforce)" /sys/kernel/security/apparmor/profiles; then
+  cp "$cupsd" "$cups/cupsd"
+  cupsd=$cups/cupsd
+fi
+"$cupsd" -f -c "$cups/cupsd.conf" -s "$cups/cups-files.conf" >"$cups/log/cupsd.out" 2>&1 9>&- &
+cupsd_pid=$!
+client() { CUPS_SERVER=$socket HOME=$cups/home "$@"; }
+for _ in $(seq 300); do
+  [ -S "$socket" ] && client lpstat -r 2>/dev/null | grep -q "scheduler is running" && break
+  kill -0 "$cupsd_pid" 2>/dev/null || { cat "$cups/log/cupsd.out"; fail "cupsd ended at start"; }
+  sleep 0.1
+done
+client lpstat -r 2>/dev/null | grep -q "scheduler is running" ||
+  fail "cupsd does not answer on $socket"
+
+output=$work/printer.prn
+client lpadmin -p kembpkg -E -v "file://$output" -P /usr/share/ppd/kemb/kemb24.ppd ||
+  fail "lpadmin with the installed PPD failed"
+request=$(client lp -d kembpkg "$work/document.pdf") || fail "lp failed"
+job=${request#request id is kembpkg-}
+job=${job%% *}
+[[ $job =~ ^[0-9]+$ ]] || fail "no job ID in \"$request\""
+say "printing job $job"
+
+log=$cups/log/error_log
+state=""
+for _ in $(seq $((wait_seconds * 5))); do
+  state=$(grep -oE "\[Job $job\] Job (completed|stopped|aborted|canceled)" "$log" |
+    tail -n 1 || true)
+  [ -n "$state" ] && break
+  sleep 0.2
+done
+job_lines() { grep -F "[Job $job]" "$log" | grep -vE '^[dD] ' || true; }
+[ "$state" = "[Job $job] Job completed" ] || {
+  job_lines | tail -n 40
+  fail "job $job did not complete: ${state:-still running after $wait_seconds s}"
+}
+grep -F "[Job $job] PID" "$log" | grep -qF "($filters/rastertokemb) exited with no errors" ||
+  fail "the log does not show $filters/rastertokemb ending cleanly"
+kill "$cupsd_pid" && wait "$cupsd_pid" 2>/dev/null || true
+cupsd_pid=""
+
+# Page 1 on the text path, page 2 on the picture path: the filter logs each page's dark share.
+mapfile -t ratios < <(grep -F "[Job $job]" "$log" | sed -n 's/.*pic number:\([0-9.]*\).*/\1/p')
+[ ${#ratios[@]} -eq $pages ] || fail "want $pages dark-share lines, got: ${ratios[*]:-none}"
+awk -v r="${ratios[0]}" 'BEGIN { exit !(r >= 0.3) }' ||
+  fail "page 1 took the picture path (dark share ${ratios[0]})"
+awk -v r="${ratios[1]}" 'BEGIN { exit !(r < 0.3) }' ||
+  fail "page 2 took the text path (dark share ${ratios[1]})"
+
+[ -s "$output" ] || fail "the queue wrote nothing to $output"
+kembview --render "$work/page.pbm" "$output" || fail "kembview: the output does not decode cleanly"
+images=("$work"/page-*.pbm)
+[ ${#images[@]} -eq $pages ] || fail "want $pages pages, kembview drew ${#images[@]}"
+kembview --list "$output" >"$work/listing"
+# Every page, up to its form feed, holds at least one bit image with columns.
+awk -v pages=$pages '
+  $2 == "FF" { if (!images) blank = blank " " (feeds + 1); feeds++; images = 0 }
+  $2 == "ESC" && $3 == "*" && $0 !~ /columns=0 / { images++ }
+  END {
+    if (feeds == pages && blank == "") exit 0
+    print "form feeds: " feeds ", pages without dots:" blank
+    exit 1
+  }
+' "$work/listing" || fail "the pages do not all carry dots"
+if [ -n "$build_bin" ] && [ -x "$build_bin/kembview" ]; then
+  "$build_bin/kembview" --list "$output" | cmp -s - "$work/listing" ||
+    fail "the installed kembview lists the output unlike $build_bin/kembview"
+fi
+leftovers=$(find /tmp -maxdepth 1 -name "kemb${job}_*" 2>/dev/null)
+[ -z "$leftovers" ] || fail "the filter left $leftovers"
+say "job $job: $pages pages, $(stat -c %s "$output") bytes, decoded"
+
+# --- purge ---------------------------------------------------------------------------------
+say "purging"
+apt_get purge "${packages[@]}" >"$work/apt-purge.log" 2>&1 ||
+  { cat "$work/apt-purge.log"; fail "apt-get purge failed"; }
+we_installed=0
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+  [ -z "$status" ] || [ "$status" = not-installed ] || fail "$p is still known to dpkg: $status"
+  compgen -G "/var/lib/dpkg/info/$p.*" >/dev/null && fail "dpkg still holds files of $p"
+  # A folder may stay only while another package still owns it.
+  while read -r path; do
+    [ "$path" = /. ] && continue
+    [ -e "$path" ] || [ -L "$path" ] || continue
+    [ -d "$path" ] && [ ! -L "$path" ] && dpkg-query -S "$path" >/dev/null 2>&1 && continue
+    fail "$path of $p is left after the purge"
+  done <"$work/files-$p"
+done
+kemb_named >"$work/kemb-named-after"
+left=$(comm -13 "$work/kemb-named-before" "$work/kemb-named-after")
+[ -z "$left" ] || fail "left after the purge: $left"
+say "passed"
