@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "app/app_server.h"
@@ -104,6 +105,12 @@ const SameBytesCase kSameBytes[] = {
     {"alternate picture 120", "alt", "kemb24a.ppd", "A4", "iso_a4_210x297mm", "", 120, 120, Drawing::kPicture, ""},
     {"alternate text 240", "alt", "kemb24a.ppd", "Letter", "na_letter_8.5x11in", "", 240, 240, Drawing::kText, ""},
     {"alternate mixed 360x180", "alt", "kemb24a.ppd", "A4", "iso_a4_210x297mm", "", 360, 180, Drawing::kMixed, ""},
+    {"content auto", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kMixed, "auto"},
+    {"content text", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kMixed, "text"},
+    {"content photo", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kMixed, "photo"},
+    {"content graphic", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kMixed, "graphic"},
+    {"content text-and-graphic", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kMixed, "text-and-graphic"},
+    {"alternate content photo 120", "alt", "kemb24a.ppd", "A4", "iso_a4_210x297mm", "", 120, 120, Drawing::kText, "photo"},
 };
 
 class AppSuite : public ::testing::Test {
@@ -125,6 +132,7 @@ class AppSuite : public ::testing::Test {
 using SameBytes = AppSuite;
 
 TEST_F(SameBytes, WholeSheetsPrintTheFiltersBytesForThePrintableArea) {
+  std::map<std::string, std::vector<uint8_t>> by_content;  // the mixed page, per choice
   for (const SameBytesCase& c : kSameBytes) {
     SCOPED_TRACE(c.name);
     SheetPage sheet = RenderSheet({c.media, c.xdpi, c.ydpi, c.drawing});
@@ -137,7 +145,10 @@ TEST_F(SameBytes, WholeSheetsPrintTheFiltersBytesForThePrintableArea) {
     const std::string options = *c.content ? std::string("print-content-optimize=") + c.content : "";
     const std::vector<uint8_t> want = FilterBytes({{c.ppd, c.page_size, sheet}}, options);
     EXPECT_TRUE(got == want) << FirstDifference(got, want);
+    if (std::string(c.name).rfind("content ", 0) == 0) by_content[c.content] = got;
   }
+  // The choice reaches the engine: text and photo print the mixed page differently.
+  EXPECT_NE(by_content["text"], by_content["photo"]);
 }
 
 TEST_F(SameBytes, PagesOfOneJobPrintAsTheFiltersJob) {

@@ -116,14 +116,14 @@ TEST(Models, DeviceIdPicksTheDriver) {
     const char* id;
     const char* driver;  // null: not ours
   } cases[] = {
-      {"MFG:KEMB;MDL:WMZ-24;CMD:ESCP;", "kemb_wmz24"},
-      {"MFG:KEMB;MDL:WMZ-24W;CMD:ESCP;", "kemb_wmz24w"},
+      {"MFG:KEMB;MDL:WMZ-24;CMD:ESCP24;", "kemb_wmz24"},
+      {"MFG:KEMB;MDL:WMZ-24W;CMD:ESCP24;", "kemb_wmz24w"},
       {"MFG:KEMB;MDL:OKIDATA WMZ-24;", "kemb_wmz24o"},
       {"MFG:KEMB;MDL:WMZ-24A;CMD:KEMBALT;", "kemb_wmz24a"},
       {"manufacturer:kemb; model:wmz-24a ;", "kemb_wmz24a"},
       {"MANUFACTURER:KEMB;MODEL:WMZ-99;COMMAND SET:KEMBALT;", "kemb_wmz24a"},
-      {"MFG:KEMB;MDL:WMZ-99;CMD:ESCP;", "kemb_wmz24"},
-      {"MFG:EPSON;MDL:WMZ-24;CMD:ESCP;", nullptr},
+      {"MFG:KEMB;MDL:WMZ-99;CMD:ESCP24;", "kemb_wmz24"},
+      {"MFG:EPSON;MDL:WMZ-24;CMD:ESCP24;", nullptr},
       {"MFG:KEMBX;MDL:WMZ-24;", nullptr},
       {"MDL:WMZ-24;", nullptr},
       {"", nullptr},
