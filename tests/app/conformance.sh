@@ -65,7 +65,12 @@ for type in srgb-8 sgray-8; do
 done
 
 # The server, on a free loopback port.
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=""
+for _ in $(seq 1 50); do  # a loopback port nothing listens on
+  candidate=$((20000 + RANDOM % 20000))
+  (exec 3<>/dev/tcp/127.0.0.1/$candidate) 2>/dev/null || { port=$candidate; break; }
+done
+[ -n "$port" ] || { echo "no free port"; exit 1; }
 export SNAP_COMMON="$work/state"
 : > "$work/device.prn"
 "$app" server -o server-port=$port -o server-options=no-tls -o listen-hostname=localhost \

@@ -13,7 +13,12 @@ browser=$(command -v chromium || command -v chromium-browser || true)
 [ -n "$browser" ] || { echo "chromium is not installed (package chromium)"; exit 1; }
 rm -rf "$work"; mkdir -p "$work/state" "$work/profile"
 export SNAP_COMMON="$work/state"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=""
+for _ in $(seq 1 50); do  # a loopback port nothing listens on
+  candidate=$((20000 + RANDOM % 20000))
+  (exec 3<>/dev/tcp/127.0.0.1/$candidate) 2>/dev/null || { port=$candidate; break; }
+done
+[ -n "$port" ] || { echo "no free port"; exit 1; }
 : > "$work/device.prn"
 "$app" server -o server-port=$port -o server-options=no-tls -o listen-hostname=localhost \
   -o server-hostname=localhost -o spool-directory="$work/spool" -o log-file="$work/app.log" \
