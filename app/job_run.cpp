@@ -21,8 +21,9 @@ AppConfig& Config() {
 }
 
 namespace {
-// Contexts by printer. PAPPL 1.3.1 does not keep the driver data's extension pointer, so the
-// application keeps its own table, filled on first use from the printer's driver name.
+// Contexts by printer, made on first use from the printer's driver name: printers read back
+// from the state file and printers added while running are alike, and nothing depends on
+// the order in which PAPPL creates, loads and validates a printer's driver data.
 std::mutex g_contexts_mutex;
 std::map<pappl_printer_t*, std::unique_ptr<PrinterContext>> g_contexts;
 }  // namespace

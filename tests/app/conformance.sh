@@ -4,7 +4,8 @@
 # FILE when it reads a test file, so this makes them: PWG raster at the resolutions and raster
 # types the printer offers (sRGB and sGray, 180 dpi), PDF and JPEG; empty files for the rest,
 # which the tests skip because the printer does not offer them. Each test's result must be PASS
-# or SKIP, or a FAIL listed in conformance-expected.txt with its cause. The server runs on
+# or SKIP, or a FAIL listed in conformance-expected.txt with its cause; the table of results
+# (PASS, FAIL, SKIP per file) is printed at the end. The server runs on
 # loopback and is stopped by its PID.
 #
 # Usage: conformance.sh BUILD_DIR [TEST_FILE...]
@@ -112,14 +113,14 @@ cat > "$work/idle.test" <<'TEST'
 TEST
 idle() { # until the printer has no job left (the previous file's last job has printed)
   for _ in $(seq 1 300); do
-    ipptool -T 5 "$uri" "$work/idle.test" >/dev/null 2>&1 && return
+    ipptool -T 5 "$uri" "$work/idle.test" >/dev/null 2>&1 && { sleep 1; return; }
     sleep 0.1
   done
 }
 for f in "${files[@]}"; do
   idle
   # A file whose job is refused may wait for that job for ever (print-job-and-wait.test).
-  timeout 300 ipptool -t -I -T 60 -f document-a4.pdf "$uri" "$f" > "$work/$f.out" 2>&1
+  timeout 120 ipptool -t -I -T 60 -f document-a4.pdf "$uri" "$f" > "$work/$f.out" 2>&1
   sed -n 's/^ *\(.*[^ ]\) *\[\(PASS\|FAIL\|SKIP\)\]$/\1\t\2/p' "$work/$f.out" |
     while IFS=$'\t' read -r name result; do printf '%s\t%s\t%s\n' "$f" "$name" "$result"; done \
     >> "$work/results.txt"
@@ -139,7 +140,8 @@ if [ -n "$unexpected" ]; then
   echo "Unexpected failures (see $work/*.out):"; echo "$unexpected"; status=1
 fi
 if [ -n "$fixed" ]; then
-  echo "Listed as expected failures but passing now (remove them from the list):"; echo "$fixed"; status=1
+  # Some listed failures depend on timing (busy answers); passing is no failure.
+  echo "Listed as expected failures but passing this time:"; echo "$fixed"
 fi
 [ -s "$work/results.txt" ] || { echo "no results"; status=1; }
 exit $status
