@@ -39,19 +39,27 @@ Resolution ResolutionFor(const Model& model, pappl_job_t* job, ipp_quality_t qua
   }
   // PAPPL's own choice for "normal" is the middle of the list, not the driver's default.
   switch (quality) {
-    case IPP_QUALITY_DRAFT: return model.draft;
-    case IPP_QUALITY_HIGH: return model.high;
-    default: return model.normal;
+    case IPP_QUALITY_DRAFT:
+      return model.draft;
+    case IPP_QUALITY_HIGH:
+      return model.high;
+    default:
+      return model.normal;
   }
 }
 
 Content ContentFor(pappl_content_t content) {
   switch (content) {
-    case PAPPL_CONTENT_TEXT: return Content::kText;
-    case PAPPL_CONTENT_PHOTO: return Content::kPhoto;
-    case PAPPL_CONTENT_GRAPHIC: return Content::kGraphic;
-    case PAPPL_CONTENT_TEXT_AND_GRAPHIC: return Content::kTextAndGraphic;
-    default: return Content::kAuto;
+    case PAPPL_CONTENT_TEXT:
+      return Content::kText;
+    case PAPPL_CONTENT_PHOTO:
+      return Content::kPhoto;
+    case PAPPL_CONTENT_GRAPHIC:
+      return Content::kGraphic;
+    case PAPPL_CONTENT_TEXT_AND_GRAPHIC:
+      return Content::kTextAndGraphic;
+    default:
+      return Content::kAuto;
   }
 }
 
@@ -82,8 +90,10 @@ bool SheetFormatOf(const cups_page_header2_t& header, const pappl_pr_options_t* 
   sheet->width_points = header.PageSize[0];
   sheet->length_points = header.PageSize[1];
   if (sheet->width_points == 0 || sheet->length_points == 0) {
-    sheet->width_points = (header.cupsWidth * 72 + header.HWResolution[0] / 2) / header.HWResolution[0];
-    sheet->length_points = (header.cupsHeight * 72 + header.HWResolution[1] / 2) / header.HWResolution[1];
+    sheet->width_points =
+        (header.cupsWidth * 72 + header.HWResolution[0] / 2) / header.HWResolution[0];
+    sheet->length_points =
+        (header.cupsHeight * 72 + header.HWResolution[1] / 2) / header.HWResolution[1];
   }
   sheet->continuous = options && std::strncmp(options->media.type, "continuous", 10) == 0;
   return true;
@@ -198,9 +208,13 @@ const char* TestPage(pappl_printer_t* printer, char* buffer, size_t size) {
   return buffer;
 }
 
-void DeletePrinter(pappl_printer_t* printer, pappl_pr_driver_data_t*) { ForgetContext(printer); }
+void DeletePrinter(pappl_printer_t* printer, pappl_pr_driver_data_t*) {
+  ForgetContext(printer);
+}
 
-int HundredthsMm(unsigned points) { return static_cast<int>((points * 2540 + 36) / 72); }
+int HundredthsMm(unsigned points) {
+  return static_cast<int>((points * 2540 + 36) / 72);
+}
 
 // PAPPL checks ready media against its media list: the PWG size, and the driver's margins.
 pappl_media_col_t MediaCol(const Paper& paper, const pappl_pr_driver_data_t& data) {
@@ -269,8 +283,8 @@ bool DriverCallback(pappl_system_t*, const char* driver_name, const char*, const
   data->orient_default = IPP_ORIENT_PORTRAIT;
   // The page engine tells text from pictures by colour, as the filter does with the RGB
   // raster its PPD asks for; colour raster is taken and printed in black.
-  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME |
-                          PAPPL_COLOR_MODE_COLOR;
+  data->color_supported =
+      PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME | PAPPL_COLOR_MODE_COLOR;
   data->color_default = PAPPL_COLOR_MODE_AUTO;
   data->raster_types = PAPPL_PWG_RASTER_TYPE_SRGB_8 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
   data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;

@@ -28,8 +28,8 @@ bool JobGate::MayAdmit() {
   return running_ == 0 && marked_threads_ == 0;
 }
 
-JobGate::Entry JobGate::Enter(int job_id, const std::function<bool()>& canceled,
-                              bool job_thread, std::chrono::milliseconds tail_limit) {
+JobGate::Entry JobGate::Enter(int job_id, const std::function<bool()>& canceled, bool job_thread,
+                              std::chrono::milliseconds tail_limit) {
   // Work this thread did for earlier jobs is over: it is here now.
   ThreadMovedOn();
 
@@ -68,7 +68,9 @@ void JobGate::Leave(int job_id) {
   changed_.notify_all();
 }
 
-void JobGate::ThreadMovedOn() { t_marks.Release(); }
+void JobGate::ThreadMovedOn() {
+  t_marks.Release();
+}
 
 void JobGate::Unmark() {
   std::lock_guard lock(mutex_);

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <thread>
 #include <string>
+#include <thread>
 
 #include "app_config.h"
 
@@ -90,7 +90,8 @@ ssize_t WriteLog(void* cookie, const char* data, size_t size) {
 
 int CloseLog(void* cookie) {
   auto* log = static_cast<LogCookie*>(cookie);
-  if (!log->pending.empty()) papplLogJob(log->job, PAPPL_LOGLEVEL_DEBUG, "%s", log->pending.c_str());
+  if (!log->pending.empty())
+    papplLogJob(log->job, PAPPL_LOGLEVEL_DEBUG, "%s", log->pending.c_str());
   delete log;
   return 0;
 }
@@ -126,21 +127,25 @@ JobRun::~JobRun() {
   if (entered_ && !duplicate_) gate_->Leave(job_id_);
 }
 
-bool JobRun::canceled() const { return papplJobIsCanceled(job_); }
+bool JobRun::canceled() const {
+  return papplJobIsCanceled(job_);
+}
 
 bool JobRun::Begin(pappl_device_t* device) {
   sink_.SetDevice(device);
   // PAPPL's own job threads print jobs it has spooled; streamed raster runs in the client's
   // thread, which goes on serving the client afterwards.
   const bool job_thread = papplJobGetFilename(job_) != nullptr;
-  switch (gate_->Enter(job_id_, [this] { return canceled(); }, job_thread)) {
+  switch (gate_->Enter(
+      job_id_, [this] { return canceled(); }, job_thread)) {
     case JobGate::Entry::kCanceled:
       return false;
     case JobGate::Entry::kDuplicate:
       entered_ = duplicate_ = true;
       papplLogJob(job_, PAPPL_LOGLEVEL_ERROR,
                   "Job %d was started a second time while it runs or after it ran; this "
-                  "start prints nothing and is held back.", job_id_);
+                  "start prints nothing and is held back.",
+                  job_id_);
       // Returning would let PAPPL end the job a second time and list it twice among the
       // completed jobs, which later frees it twice. The thread holds no lock here: it waits
       // for the process to end.
@@ -230,13 +235,17 @@ Status JobRun::End(pappl_device_t* device) {
   return failed_ ? Status::Fail("The job has failed") : Status::Ok();
 }
 
-JobRun* JobRun::Current() { return t_run.get(); }
+JobRun* JobRun::Current() {
+  return t_run.get();
+}
 
 JobRun* JobRun::StartCurrent(pappl_job_t* job, PrinterContext& printer) {
   t_run = std::make_unique<JobRun>(job, printer);
   return t_run.get();
 }
 
-void JobRun::EndCurrent() { t_run.reset(); }
+void JobRun::EndCurrent() {
+  t_run.reset();
+}
 
 }  // namespace kemb::app

@@ -23,36 +23,71 @@ constexpr Resolution kAltResolutions[] = {{120, 120}, {180, 180}, {240, 240}, {3
 constexpr Paper kA4{"iso_a4_210x297mm", "A4", 595, 842, 18, 36, 18, 18, false};
 constexpr Paper kLetter{"na_letter_8.5x11in", "US Letter", 612, 792, 18, 36, 18, 18, false};
 constexpr Paper kLegal{"na_legal_8.5x14in", "US Legal", 612, 1008, 18, 36, 18, 18, false};
-constexpr Paper kLetterFanfold{"na_letter_8.5x11in", "Fanfold 8.5 x 11 in", 612, 792,
-                               36, 12, 36, 12, true};
-constexpr Paper kFanfold12{"na_fanfold-eur_8.5x12in", "Fanfold 8.5 x 12 in", 612, 864,
-                           36, 12, 36, 12, true};
-constexpr Paper kFanfoldWide{"custom_fanfold-wide_14.875x11in", "Fanfold 14.875 x 11 in",
-                             1071, 792, 46, 12, 46, 12, true};
+constexpr Paper kLetterFanfold{
+    "na_letter_8.5x11in", "Fanfold 8.5 x 11 in", 612, 792, 36, 12, 36, 12, true};
+constexpr Paper kFanfold12{
+    "na_fanfold-eur_8.5x12in", "Fanfold 8.5 x 12 in", 612, 864, 36, 12, 36, 12, true};
+constexpr Paper kFanfoldWide{
+    "custom_fanfold-wide_14.875x11in", "Fanfold 14.875 x 11 in", 1071, 792, 46, 12, 46, 12, true};
 
 constexpr const Paper* kNarrowPapers[] = {&kA4, &kLetter, &kLegal, &kFanfold12};
 constexpr const Paper* kWidePapers[] = {&kA4, &kLetter, &kLegal, &kFanfold12, &kFanfoldWide};
-constexpr const Paper* kAllPapers[] = {&kA4, &kLetter, &kLegal, &kLetterFanfold, &kFanfold12,
-                                       &kFanfoldWide};
+constexpr const Paper* kAllPapers[] = {&kA4,        &kLetter,     &kLegal, &kLetterFanfold,
+                                       &kFanfold12, &kFanfoldWide};
 
 const Model kModels[] = {
-    {"kemb_wmz24", "KEMB WMZ-24", "KEMB WMZ-24", "MFG:KEMB;MDL:WMZ-24;CMD:ESCP24;CLS:PRINTER;",
-     "WMZ-24", CommandSetId::kLq, false, kLqResolutions, {180, 180}, {180, 180}, {360, 180},
+    {"kemb_wmz24",
+     "KEMB WMZ-24",
+     "KEMB WMZ-24",
+     "MFG:KEMB;MDL:WMZ-24;CMD:ESCP24;CLS:PRINTER;",
+     "WMZ-24",
+     CommandSetId::kLq,
+     false,
+     kLqResolutions,
+     {180, 180},
+     {180, 180},
+     {360, 180},
      kNarrowPapers},
-    {"kemb_wmz24w", "KEMB WMZ-24W (wide carriage)", "KEMB WMZ-24W",
-     "MFG:KEMB;MDL:WMZ-24W;CMD:ESCP24;CLS:PRINTER;", "WMZ-24W", CommandSetId::kLq, false,
-     kLqResolutions, {180, 180}, {180, 180}, {360, 180}, kWidePapers},
-    {"kemb_wmz24o", "KEMB OKIDATA WMZ-24", "KEMB OKIDATA WMZ-24",
-     "MFG:KEMB;MDL:OKIDATA WMZ-24;CMD:ESCP24;CLS:PRINTER;", "OKIDATA WMZ-24", CommandSetId::kLq,
-     true, kLqResolutions, {180, 180}, {180, 180}, {360, 180}, kNarrowPapers},
-    {"kemb_wmz24a", "KEMB WMZ-24A", "KEMB WMZ-24A",
-     "MFG:KEMB;MDL:WMZ-24A;CMD:KEMBALT;CLS:PRINTER;", "WMZ-24A", CommandSetId::kAlternate,
-     false, kAltResolutions, {120, 120}, {180, 180}, {360, 180}, kNarrowPapers},
+    {"kemb_wmz24w",
+     "KEMB WMZ-24W (wide carriage)",
+     "KEMB WMZ-24W",
+     "MFG:KEMB;MDL:WMZ-24W;CMD:ESCP24;CLS:PRINTER;",
+     "WMZ-24W",
+     CommandSetId::kLq,
+     false,
+     kLqResolutions,
+     {180, 180},
+     {180, 180},
+     {360, 180},
+     kWidePapers},
+    {"kemb_wmz24o",
+     "KEMB OKIDATA WMZ-24",
+     "KEMB OKIDATA WMZ-24",
+     "MFG:KEMB;MDL:OKIDATA WMZ-24;CMD:ESCP24;CLS:PRINTER;",
+     "OKIDATA WMZ-24",
+     CommandSetId::kLq,
+     true,
+     kLqResolutions,
+     {180, 180},
+     {180, 180},
+     {360, 180},
+     kNarrowPapers},
+    {"kemb_wmz24a",
+     "KEMB WMZ-24A",
+     "KEMB WMZ-24A",
+     "MFG:KEMB;MDL:WMZ-24A;CMD:KEMBALT;CLS:PRINTER;",
+     "WMZ-24A",
+     CommandSetId::kAlternate,
+     false,
+     kAltResolutions,
+     {120, 120},
+     {180, 180},
+     {360, 180},
+     kNarrowPapers},
 };
 
 bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
@@ -85,7 +120,9 @@ unsigned Dots(unsigned points, unsigned dpi) {
 
 }  // namespace
 
-std::span<const Model> Models() { return kModels; }
+std::span<const Model> Models() {
+  return kModels;
+}
 
 const Model* FindModel(std::string_view driver_name) {
   for (const Model& m : kModels)
@@ -125,9 +162,11 @@ Area PrintableArea(const Paper& paper, Resolution res) {
   a.x = Dots(paper.left, res.x);
   a.y = Dots(paper.top, res.y);
   unsigned w = paper.width_points > paper.left + paper.right
-                   ? paper.width_points - paper.left - paper.right : 0;
+                   ? paper.width_points - paper.left - paper.right
+                   : 0;
   unsigned h = paper.length_points > paper.top + paper.bottom
-                   ? paper.length_points - paper.top - paper.bottom : 0;
+                   ? paper.length_points - paper.top - paper.bottom
+                   : 0;
   a.width = Dots(w, res.x);
   a.height = Dots(h, res.y);
   return a;

@@ -136,11 +136,10 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
     return false;
   }
   const Resolution res = ResolutionFor(run->model(), job, options->print_quality);
-  const std::vector<std::string> args =
-      GhostscriptArgs(filename, res, Points(options->media.size_width),
-                      Points(options->media.size_length));
-  papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Rendering the PDF at %ux%u dpi with Ghostscript.",
-              res.x, res.y);
+  const std::vector<std::string> args = GhostscriptArgs(
+      filename, res, Points(options->media.size_width), Points(options->media.size_length));
+  papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Rendering the PDF at %ux%u dpi with Ghostscript.", res.x,
+              res.y);
 
   const std::string gs_log = run->folder() + "/gs.log";
   std::string error;

@@ -30,8 +30,7 @@ Status SheetFeed::StartSheet(const Model& model, const SheetFormat& sheet, Conte
   next_row_ = 0;
   if (area_.width == 0 || area_.height == 0)
     return Status::Fail("The sheet leaves no printable area");
-  if (sheet.width == 0 || sheet.height == 0)
-    return Status::Fail("Empty page raster");
+  if (sheet.width == 0 || sheet.height == 0) return Status::Fail("Empty page raster");
   row_.assign(size_t{area_.width} * 3, 255);
   return engine_.StartPage(PageFor(model, sheet, content));
 }
@@ -49,7 +48,9 @@ Status SheetFeed::AddLine(unsigned y, std::span<const uint8_t> line) {
 
 Status SheetFeed::FeedRow(std::span<const uint8_t> line) {
   const size_t needed = (size_t{sheet_.width} * (sheet_.layout == PixelLayout::kBlack1 ? 1 : 8) *
-                             (sheet_.layout == PixelLayout::kRgb8 ? 3 : 1) + 7) / 8;
+                             (sheet_.layout == PixelLayout::kRgb8 ? 3 : 1) +
+                         7) /
+                        8;
   if (!line.empty()) {
     if (line.size() < needed) return Status::Fail("Short raster line");
     // Columns of the area that lie on the sheet's raster; the rest stay paper.

@@ -2,8 +2,8 @@
 #include "system.h"
 
 #include <sys/stat.h>
-#include <cerrno>
 #include <unistd.h>
+#include <cerrno>
 
 #include <cstdlib>
 #include <cstring>
@@ -43,13 +43,19 @@ pappl_soptions_t ServerOptions(const std::string& list) {
   size_t start = 0;
   while (start < list.size()) {
     size_t end = list.find(',', start);
-    std::string word = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string word =
+        list.substr(start, end == std::string::npos ? std::string::npos : end - start);
     start = end == std::string::npos ? list.size() : end + 1;
-    if (word == "no-tls") opts |= PAPPL_SOPTIONS_NO_TLS;
-    else if (word == "dnssd-host") opts |= PAPPL_SOPTIONS_DNSSD_HOST;
-    else if (word == "web-remote") opts |= PAPPL_SOPTIONS_WEB_REMOTE;
-    else if (word == "web-network") opts |= PAPPL_SOPTIONS_WEB_NETWORK;
-    else if (word == "web-tls") opts |= PAPPL_SOPTIONS_WEB_TLS;
+    if (word == "no-tls")
+      opts |= PAPPL_SOPTIONS_NO_TLS;
+    else if (word == "dnssd-host")
+      opts |= PAPPL_SOPTIONS_DNSSD_HOST;
+    else if (word == "web-remote")
+      opts |= PAPPL_SOPTIONS_WEB_REMOTE;
+    else if (word == "web-network")
+      opts |= PAPPL_SOPTIONS_WEB_NETWORK;
+    else if (word == "web-tls")
+      opts |= PAPPL_SOPTIONS_WEB_TLS;
     // Raw socket printing would create jobs past the admission check: not offered.
   }
   return opts;
@@ -66,7 +72,9 @@ pappl_loglevel_t LogLevel(const std::string& s) {
 // One job per printer inside PAPPL: a new job is refused as busy (clients retry) until the
 // previous one has left the queue, which keeps PAPPL from starting the same job twice while
 // jobs wait, and keeps a waiting job away from a device the previous one is about to close.
-void LimitJobs(pappl_printer_t* printer, void*) { papplPrinterSetMaxActiveJobs(printer, 1); }
+void LimitJobs(pappl_printer_t* printer, void*) {
+  papplPrinterSetMaxActiveJobs(printer, 1);
+}
 
 std::string g_state_file;
 
@@ -80,12 +88,14 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* da
   const bool root = getuid() == 0;
   const char* snap = getenv("SNAP_COMMON");
   const char* home = getenv("HOME");
-  const std::string user_base = std::string(home && *home ? home : "/tmp") + "/.local/state/" + kName;
+  const std::string user_base =
+      std::string(home && *home ? home : "/tmp") + "/.local/state/" + kName;
 
   AppConfig& config = Config();
   config.state_dir = Option(num_options, options, "state-directory",
                             snap && *snap ? std::string(snap)
-                            : root ? std::string("/var/lib/") + kName : user_base);
+                            : root        ? std::string("/var/lib/") + kName
+                                          : user_base);
   config.spool_dir = Option(num_options, options, "spool-directory",
                             root ? std::string("/var/spool/") + kName : user_base + "/spool");
   config.log_file = Option(num_options, options, "log-file",

@@ -64,8 +64,7 @@ std::string TestPagePdf(const Model& model, const std::string& printer_name) {
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R "
       "/Resources << /Font << /F1 5 0 R >> >> >>",
-      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-          "endstream",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream",
       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
   };
   std::string pdf = "%PDF-1.4\n";

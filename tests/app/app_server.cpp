@@ -21,7 +21,9 @@
 namespace kemb::app_test {
 namespace {
 
-std::string Bin(const std::string& name) { return std::string(KEMB_BIN_DIR) + "/" + name; }
+std::string Bin(const std::string& name) {
+  return std::string(KEMB_BIN_DIR) + "/" + name;
+}
 
 int FreePort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -58,7 +60,9 @@ AppServer::AppServer() {
       {Bin("kemb-printer-app"), "server", "-o", "server-port=" + std::to_string(port_), "-o",
        "server-options=no-tls", "-o", "listen-hostname=localhost", "-o",
        "server-hostname=localhost", "-o", "spool-directory=" + dir_ + "/spool", "-o",
-       "log-file=" + dir_ + "/app.log", "-o", std::string("log-level=") + (getenv("KEMB_APP_LOG_LEVEL") ? getenv("KEMB_APP_LOG_LEVEL") : "info")},
+       "log-file=" + dir_ + "/app.log", "-o",
+       std::string("log-level=") +
+           (getenv("KEMB_APP_LOG_LEVEL") ? getenv("KEMB_APP_LOG_LEVEL") : "info")},
       {"SNAP_COMMON=" + dir_ + "/state"});
   daemon_ = std::make_unique<scheduler_test::Daemon>(command, dir_ + "/server.out");
   // Ready when it answers on its port.
@@ -80,7 +84,9 @@ AppServer::~AppServer() {
   if (!getenv("KEMB_KEEP_APP_DIR")) std::system(("rm -rf '" + dir_ + "'").c_str());
 }
 
-bool AppServer::Stop() { return daemon_ ? daemon_->Stop() : true; }
+bool AppServer::Stop() {
+  return daemon_ ? daemon_->Stop() : true;
+}
 
 std::string AppServer::Uri(const std::string& printer) const {
   return "ipp://localhost:" + std::to_string(port_) + "/ipp/print/" + printer;
@@ -111,7 +117,9 @@ Ipp::Ipp(int port) : port_(port) {
   if (!http_) throw std::runtime_error("cannot connect to the printer application");
 }
 
-Ipp::~Ipp() { httpClose(http_); }
+Ipp::~Ipp() {
+  httpClose(http_);
+}
 
 std::string Ipp::Uri(const std::string& printer) const {
   return "ipp://localhost:" + std::to_string(port_) + "/ipp/print/" + printer;
@@ -124,16 +132,19 @@ Submitted Ipp::Print(const std::string& printer, const std::vector<uint8_t>& doc
   const std::string resource = "/ipp/print/" + printer;
   for (;;) {
     ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, Uri(printer).c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 Uri(printer).c_str());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
+                 format.c_str());
     if (!attrs.content.empty())
       ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "print-content-optimize", nullptr,
                    attrs.content.c_str());
     if (attrs.xdpi)
       ippAddResolution(request, IPP_TAG_JOB, "printer-resolution", IPP_RES_PER_INCH, attrs.xdpi,
                        attrs.ydpi);
-    if (attrs.quality) ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_ENUM, "print-quality", attrs.quality);
+    if (attrs.quality)
+      ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_ENUM, "print-quality", attrs.quality);
     if (!attrs.media_type.empty()) {
       pwg_media_t* pwg = pwgMediaForPWG(attrs.media.c_str());
       ipp_t* col = ippNew();
@@ -141,7 +152,8 @@ Submitted Ipp::Print(const std::string& printer, const std::vector<uint8_t>& doc
       ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "x-dimension", pwg ? pwg->width : 0);
       ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "y-dimension", pwg ? pwg->length : 0);
       ippAddCollection(col, IPP_TAG_ZERO, "media-size", size);
-      ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-type", nullptr, attrs.media_type.c_str());
+      ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-type", nullptr,
+                   attrs.media_type.c_str());
       ippAddCollection(request, IPP_TAG_JOB, "media-col", col);
       ippDelete(size);
       ippDelete(col);
@@ -181,7 +193,8 @@ Submitted Ipp::Print(const std::string& printer, const std::vector<uint8_t>& doc
 
 ipp_jstate_t Ipp::JobState(const std::string& printer, int job_id) {
   ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, Uri(printer).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+               Uri(printer).c_str());
   ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job_id);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
   ipp_t* response = cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str());
@@ -193,7 +206,8 @@ ipp_jstate_t Ipp::JobState(const std::string& printer, int job_id) {
 
 bool Ipp::Cancel(const std::string& printer, int job_id) {
   ipp_t* request = ippNewRequest(IPP_OP_CANCEL_JOB);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, Uri(printer).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+               Uri(printer).c_str());
   ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job_id);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
   ippDelete(cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str()));
@@ -225,8 +239,8 @@ SheetPage RenderSheet(const Sheet& sheet) {
   for (unsigned y = 0; y < h.cupsHeight; ++y) {
     const double py = y * 72.0 / sheet.ydpi;  // points from the top
     uint8_t* row = page.rgb.data() + size_t{y} * h.cupsBytesPerLine;
-    const bool picture = sheet.drawing == Drawing::kPicture ||
-                         (sheet.drawing == Drawing::kMixed && py > 400);
+    const bool picture =
+        sheet.drawing == Drawing::kPicture || (sheet.drawing == Drawing::kMixed && py > 400);
     for (unsigned x = 0; x < h.cupsWidth; ++x) {
       const double px = x * 72.0 / sheet.xdpi;
       uint8_t* p = row + 3 * size_t{x};

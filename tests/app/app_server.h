@@ -50,11 +50,11 @@ class AppServer {
 };
 
 struct JobAttributes {
-  std::string content;      // print-content-optimize
-  int xdpi = 0, ydpi = 0;   // printer-resolution, when set
-  int quality = 0;          // print-quality enum, when set
-  std::string media;        // media keyword
-  std::string media_type;   // sent as media-col with the size of `media`
+  std::string content;     // print-content-optimize
+  int xdpi = 0, ydpi = 0;  // printer-resolution, when set
+  int quality = 0;         // print-quality enum, when set
+  std::string media;       // media keyword
+  std::string media_type;  // sent as media-col with the size of `media`
 };
 
 struct Submitted {

@@ -49,8 +49,10 @@ std::vector<uint8_t> PrintAlone(AppServer& server, Ipp& ipp, const std::string& 
   Submitted job = ipp.Print(printer, doc, format, attrs);
   EXPECT_EQ(job.status, IPP_STATUS_OK) << job.message;
   auto states = ipp.Wait(printer, {job.job_id});
-  if (state) *state = states[job.job_id];
-  else EXPECT_EQ(states[job.job_id], IPP_JSTATE_COMPLETED) << server.Log();
+  if (state)
+    *state = states[job.job_id];
+  else
+    EXPECT_EQ(states[job.job_id], IPP_JSTATE_COMPLETED) << server.Log();
   return Tail(server.DevicePath(printer), before);
 }
 
@@ -61,12 +63,13 @@ std::vector<uint8_t> SamplePdf() {
 // A PDF of `pages` grey-ramp pages made by Ghostscript: picture pages that take a while.
 std::vector<uint8_t> RampPdf(const std::string& dir, int pages) {
   const std::string path = dir + "/ramp.pdf";
-  std::string ps = "/ramp { 0 1 99 { /i exch def i 100 div setgray 30 i 7.8 mul 30 add 535 7.8 "
-                   "rectfill } for showpage } def";
+  std::string ps =
+      "/ramp { 0 1 99 { /i exch def i 100 div setgray 30 i 7.8 mul 30 add 535 7.8 "
+      "rectfill } for showpage } def";
   for (int i = 0; i < pages; ++i) ps += " ramp";
-  auto r = scheduler_test::RunCommand(scheduler_test::Command(
-      {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite", "-sPAPERSIZE=a4",
-       "-o", path, "-c", ps}));
+  auto r = scheduler_test::RunCommand(
+      scheduler_test::Command({"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
+                               "-sPAPERSIZE=a4", "-o", path, "-c", ps}));
   EXPECT_TRUE(r.Ok()) << r.output;
   return ReadBytes(path);
 }
@@ -75,8 +78,8 @@ struct Printers {
   const char* name;
   const char* driver;
 };
-constexpr Printers kPrinters[] = {{"lq", "kemb_wmz24"}, {"wide", "kemb_wmz24w"},
-                                  {"oki", "kemb_wmz24o"}, {"alt", "kemb_wmz24a"}};
+constexpr Printers kPrinters[] = {
+    {"lq", "kemb_wmz24"}, {"wide", "kemb_wmz24w"}, {"oki", "kemb_wmz24o"}, {"alt", "kemb_wmz24a"}};
 
 struct SameBytesCase {
   const char* name;
@@ -92,25 +95,44 @@ struct SameBytesCase {
 
 const SameBytesCase kSameBytes[] = {
     {"text A4 180", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kText, ""},
-    {"picture A4 180", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kPicture, ""},
-    {"mixed Letter 360x180", "lq", "kemb24.ppd", "Letter", "na_letter_8.5x11in", "", 360, 180, Drawing::kMixed, ""},
-    {"text reduced 360x360", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 360, 360, Drawing::kText, ""},
-    {"text Legal 180", "lq", "kemb24.ppd", "Legal", "na_legal_8.5x14in", "", 180, 180, Drawing::kText, ""},
-    {"text fanfold 8.5x12", "lq", "kemb24.ppd", "FanFoldGerman", "na_fanfold-eur_8.5x12in", "", 180, 180, Drawing::kText, ""},
-    {"text fanfold Letter", "lq", "kemb24.ppd", "Letter.Fanfold", "na_letter_8.5x11in", "continuous", 180, 180, Drawing::kText, ""},
-    {"OKIDATA text A4", "oki", "kemb24o.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kText, ""},
-    {"wide fanfold text", "wide", "kemb24w.ppd", "11x14.875Rotated", "custom_fanfold-wide_14.875x11in", "", 180, 180, Drawing::kText, ""},
-    {"wide fanfold mixed 360x180", "wide", "kemb24w.ppd", "11x14.875Rotated", "custom_fanfold-wide_14.875x11in", "", 360, 180, Drawing::kMixed, ""},
-    {"alternate text A4 180", "alt", "kemb24a.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kText, ""},
-    {"alternate picture 120", "alt", "kemb24a.ppd", "A4", "iso_a4_210x297mm", "", 120, 120, Drawing::kPicture, ""},
-    {"alternate text 240", "alt", "kemb24a.ppd", "Letter", "na_letter_8.5x11in", "", 240, 240, Drawing::kText, ""},
-    {"alternate mixed 360x180", "alt", "kemb24a.ppd", "A4", "iso_a4_210x297mm", "", 360, 180, Drawing::kMixed, ""},
-    {"content auto", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kMixed, "auto"},
-    {"content text", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kMixed, "text"},
-    {"content photo", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kMixed, "photo"},
-    {"content graphic", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kMixed, "graphic"},
-    {"content text-and-graphic", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kMixed, "text-and-graphic"},
-    {"alternate content photo 120", "alt", "kemb24a.ppd", "A4", "iso_a4_210x297mm", "", 120, 120, Drawing::kText, "photo"},
+    {"picture A4 180", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180,
+     Drawing::kPicture, ""},
+    {"mixed Letter 360x180", "lq", "kemb24.ppd", "Letter", "na_letter_8.5x11in", "", 360, 180,
+     Drawing::kMixed, ""},
+    {"text reduced 360x360", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 360, 360,
+     Drawing::kText, ""},
+    {"text Legal 180", "lq", "kemb24.ppd", "Legal", "na_legal_8.5x14in", "", 180, 180,
+     Drawing::kText, ""},
+    {"text fanfold 8.5x12", "lq", "kemb24.ppd", "FanFoldGerman", "na_fanfold-eur_8.5x12in", "", 180,
+     180, Drawing::kText, ""},
+    {"text fanfold Letter", "lq", "kemb24.ppd", "Letter.Fanfold", "na_letter_8.5x11in",
+     "continuous", 180, 180, Drawing::kText, ""},
+    {"OKIDATA text A4", "oki", "kemb24o.ppd", "A4", "iso_a4_210x297mm", "", 180, 180,
+     Drawing::kText, ""},
+    {"wide fanfold text", "wide", "kemb24w.ppd", "11x14.875Rotated",
+     "custom_fanfold-wide_14.875x11in", "", 180, 180, Drawing::kText, ""},
+    {"wide fanfold mixed 360x180", "wide", "kemb24w.ppd", "11x14.875Rotated",
+     "custom_fanfold-wide_14.875x11in", "", 360, 180, Drawing::kMixed, ""},
+    {"alternate text A4 180", "alt", "kemb24a.ppd", "A4", "iso_a4_210x297mm", "", 180, 180,
+     Drawing::kText, ""},
+    {"alternate picture 120", "alt", "kemb24a.ppd", "A4", "iso_a4_210x297mm", "", 120, 120,
+     Drawing::kPicture, ""},
+    {"alternate text 240", "alt", "kemb24a.ppd", "Letter", "na_letter_8.5x11in", "", 240, 240,
+     Drawing::kText, ""},
+    {"alternate mixed 360x180", "alt", "kemb24a.ppd", "A4", "iso_a4_210x297mm", "", 360, 180,
+     Drawing::kMixed, ""},
+    {"content auto", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kMixed,
+     "auto"},
+    {"content text", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kMixed,
+     "text"},
+    {"content photo", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kMixed,
+     "photo"},
+    {"content graphic", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180, Drawing::kMixed,
+     "graphic"},
+    {"content text-and-graphic", "lq", "kemb24.ppd", "A4", "iso_a4_210x297mm", "", 180, 180,
+     Drawing::kMixed, "text-and-graphic"},
+    {"alternate content photo 120", "alt", "kemb24a.ppd", "A4", "iso_a4_210x297mm", "", 120, 120,
+     Drawing::kText, "photo"},
 };
 
 class AppSuite : public ::testing::Test {
@@ -142,7 +164,8 @@ TEST_F(SameBytes, WholeSheetsPrintTheFiltersBytesForThePrintableArea) {
     attrs.media_type = c.media_type;
     const std::vector<uint8_t> got =
         PrintAlone(*server_, *ipp_, c.printer, PwgStream({sheet}), "image/pwg-raster", attrs);
-    const std::string options = *c.content ? std::string("print-content-optimize=") + c.content : "";
+    const std::string options =
+        *c.content ? std::string("print-content-optimize=") + c.content : "";
     const std::vector<uint8_t> want = FilterBytes({{c.ppd, c.page_size, sheet}}, options);
     EXPECT_TRUE(got == want) << FirstDifference(got, want);
     if (std::string(c.name).rfind("content ", 0) == 0) by_content[c.content] = got;
@@ -191,9 +214,9 @@ TEST_F(PdfJobs, BrokenPdfAbortsWithAMessageAndSendsNothingAndTheNextJobPrints) {
   for (const auto& [name, text] : broken) {
     SCOPED_TRACE(name);
     ipp_jstate_t state;
-    const std::vector<uint8_t> bytes = PrintAlone(
-        *server_, *ipp_, "lq", std::vector<uint8_t>(text.begin(), text.end()), "application/pdf",
-        {}, &state);
+    const std::vector<uint8_t> bytes =
+        PrintAlone(*server_, *ipp_, "lq", std::vector<uint8_t>(text.begin(), text.end()),
+                   "application/pdf", {}, &state);
     EXPECT_EQ(state, IPP_JSTATE_ABORTED);
     EXPECT_TRUE(bytes.empty()) << bytes.size() << " bytes reached the printer";
   }
@@ -211,8 +234,12 @@ TEST_F(Load, FourClientsTenJobsFiveRoundsEachJobWholeAndInOrder) {
     std::vector<uint8_t> solo;
   };
   std::vector<Doc> docs = {
-      {PwgStream({RenderSheet({"iso_a4_210x297mm", 180, 180, Drawing::kText})}), "image/pwg-raster", {}},
-      {PwgStream({RenderSheet({"iso_a4_210x297mm", 180, 180, Drawing::kMixed})}), "image/pwg-raster", {}},
+      {PwgStream({RenderSheet({"iso_a4_210x297mm", 180, 180, Drawing::kText})}),
+       "image/pwg-raster",
+       {}},
+      {PwgStream({RenderSheet({"iso_a4_210x297mm", 180, 180, Drawing::kMixed})}),
+       "image/pwg-raster",
+       {}},
       {SamplePdf(), "application/pdf", {}},
   };
   for (Doc& d : docs) d.solo = PrintAlone(*server_, *ipp_, "lq", d.bytes, d.format);
@@ -258,7 +285,8 @@ TEST_F(Load, FourClientsTenJobsFiveRoundsEachJobWholeAndInOrder) {
     }
     // The device stream: the jobs' solo bytes one after the other, in job order.
     std::vector<uint8_t> want;
-    for (auto& [id, doc] : jobs) want.insert(want.end(), docs[doc].solo.begin(), docs[doc].solo.end());
+    for (auto& [id, doc] : jobs)
+      want.insert(want.end(), docs[doc].solo.begin(), docs[doc].solo.end());
     const std::vector<uint8_t> got = Tail(server_->DevicePath("lq"), before);
     EXPECT_TRUE(got == want) << "round " << round << ": " << FirstDifference(got, want);
   }
@@ -267,10 +295,11 @@ TEST_F(Load, FourClientsTenJobsFiveRoundsEachJobWholeAndInOrder) {
   size_t duplicates = 0;
   for (size_t at = 0; (at = log.find("was started a second time", at)) != std::string::npos; ++at)
     ++duplicates;
-  std::printf("load: %d of %d jobs completed in %.1f s (%.2f s a job), %d busy answers, %zu "
-              "second starts caught\n",
-              completed, kClients * kJobs * kRounds, seconds,
-              seconds / (kClients * kJobs * kRounds), busy, duplicates);
+  std::printf(
+      "load: %d of %d jobs completed in %.1f s (%.2f s a job), %d busy answers, %zu "
+      "second starts caught\n",
+      completed, kClients * kJobs * kRounds, seconds, seconds / (kClients * kJobs * kRounds), busy,
+      duplicates);
 }
 
 using Cancel = AppSuite;
@@ -279,7 +308,8 @@ TEST_F(Cancel, JobCancelledMidPageEndsItsPageAndResetsAndTheNextJobPrints) {
   const std::vector<uint8_t> ramp = RampPdf(server_->dir(), 6);
   const std::vector<uint8_t> text =
       PwgStream({RenderSheet({"iso_a4_210x297mm", 180, 180, Drawing::kText})});
-  const std::vector<uint8_t> text_solo = PrintAlone(*server_, *ipp_, "lq", text, "image/pwg-raster");
+  const std::vector<uint8_t> text_solo =
+      PrintAlone(*server_, *ipp_, "lq", text, "image/pwg-raster");
 
   const std::string device = server_->DevicePath("lq");
   const size_t before = FileSize(device);
@@ -299,8 +329,10 @@ TEST_F(Cancel, JobCancelledMidPageEndsItsPageAndResetsAndTheNextJobPrints) {
 
   const std::vector<uint8_t> all = Tail(device, before);
   ASSERT_GT(all.size(), text_solo.size());
-  const std::vector<uint8_t> cancelled(all.begin(), all.end() - static_cast<long>(text_solo.size()));
-  EXPECT_TRUE(std::equal(text_solo.begin(), text_solo.end(), all.end() - static_cast<long>(text_solo.size())))
+  const std::vector<uint8_t> cancelled(all.begin(),
+                                       all.end() - static_cast<long>(text_solo.size()));
+  EXPECT_TRUE(std::equal(text_solo.begin(), text_solo.end(),
+                         all.end() - static_cast<long>(text_solo.size())))
       << "the next job's bytes are not whole";
   // The cancelled job ends its page and resets the printer, and its stream decodes cleanly.
   ASSERT_GE(cancelled.size(), 3u);
@@ -308,8 +340,8 @@ TEST_F(Cancel, JobCancelledMidPageEndsItsPageAndResetsAndTheNextJobPrints) {
   EXPECT_EQ(cancelled[cancelled.size() - 2], 0x1B);
   EXPECT_EQ(cancelled[cancelled.size() - 1], 0x40);
   const std::string part = server_->dir() + "/cancelled.prn";
-  std::ofstream(part, std::ios::binary).write(reinterpret_cast<const char*>(cancelled.data()),
-                                              static_cast<long>(cancelled.size()));
+  std::ofstream(part, std::ios::binary)
+      .write(reinterpret_cast<const char*>(cancelled.data()), static_cast<long>(cancelled.size()));
   auto decoded = scheduler_test::RunCommand(
       scheduler_test::Command({std::string(KEMB_BIN_DIR) + "/kembview", "--list", part}));
   EXPECT_TRUE(decoded.Ok()) << decoded.output.substr(0, 2000);

@@ -40,7 +40,9 @@ struct Ppd {
   ppd_file_t* ppd;
 };
 
-int Round(double v) { return static_cast<int>(std::floor(v + 0.5)); }
+int Round(double v) {
+  return static_cast<int>(std::floor(v + 0.5));
+}
 
 TEST(Paper, PrintableAreaIsThePpdsImageableAreaForEverySizeAndResolution) {
   int checked = 0;
@@ -53,7 +55,8 @@ TEST(Paper, PrintableAreaIsThePpdsImageableAreaForEverySizeAndResolution) {
     for (int s = 0; s < sizes->num_choices; ++s) {
       for (const Resolution& res : model.resolutions) {
         const std::string choice = std::to_string(res.x) + "x" + std::to_string(res.y) + "dpi";
-        SCOPED_TRACE(std::string(model.driver_name) + " " + sizes->choices[s].choice + " " + choice);
+        SCOPED_TRACE(std::string(model.driver_name) + " " + sizes->choices[s].choice + " " +
+                     choice);
         ppdMarkDefaults(file.ppd);
         ASSERT_EQ(ppdMarkOption(file.ppd, "Resolution", choice.c_str()), 0);
         ppdMarkOption(file.ppd, "PageSize", sizes->choices[s].choice);
@@ -66,7 +69,8 @@ TEST(Paper, PrintableAreaIsThePpdsImageableAreaForEverySizeAndResolution) {
         EXPECT_EQ(area.width, h.cupsWidth);
         EXPECT_EQ(area.height, h.cupsHeight);
         EXPECT_EQ(static_cast<int>(area.x), Round(h.cupsImagingBBox[0] * res.x / 72.0));
-        EXPECT_EQ(static_cast<int>(area.y), Round((h.PageSize[1] - h.cupsImagingBBox[3]) * res.y / 72.0));
+        EXPECT_EQ(static_cast<int>(area.y),
+                  Round((h.PageSize[1] - h.cupsImagingBBox[3]) * res.y / 72.0));
         ++checked;
       }
     }
@@ -88,7 +92,8 @@ TEST(Models, ResolutionsAreThePpdsChoicesAndOnlyTheAlternateModelDropsOne) {
     for (const std::string& r : ours)
       EXPECT_NE(std::find(offered.begin(), offered.end(), r), offered.end()) << r;
     EXPECT_LE(ours.size(), 4u);
-    EXPECT_EQ(offered.size() - ours.size(), model.command_set == CommandSetId::kAlternate ? 1u : 0u);
+    EXPECT_EQ(offered.size() - ours.size(),
+              model.command_set == CommandSetId::kAlternate ? 1u : 0u);
     // Quality maps onto offered resolutions, normal onto the PPD's default.
     for (const Resolution& q : {model.draft, model.normal, model.high})
       EXPECT_NE(std::find(model.resolutions.begin(), model.resolutions.end(), q),
@@ -238,7 +243,9 @@ TEST(Gate, WaitingJobGivesUpWhenCancelled) {
   ASSERT_EQ(gate->Enter(1, nullptr, true), JobGate::Entry::kRun);
   std::atomic<bool> cancel{false};
   std::thread second([&] {
-    EXPECT_EQ(gate->Enter(2, [&] { return cancel.load(); }, true), JobGate::Entry::kCanceled);
+    EXPECT_EQ(gate->Enter(
+                  2, [&] { return cancel.load(); }, true),
+              JobGate::Entry::kCanceled);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   cancel = true;
@@ -292,7 +299,8 @@ TEST(Feed, EveryPixelLayoutPrintsAsItsRgbSheetAndMissingRowsArePaper) {
       k.push_back(static_cast<uint8_t>(255 - v));
       if (v == 0) b[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
     }
-    rgb_lines.push_back(r), gray_lines.push_back(g), black_lines.push_back(k), bit_lines.push_back(b);
+    rgb_lines.push_back(r), gray_lines.push_back(g), black_lines.push_back(k),
+        bit_lines.push_back(b);
   }
   const std::vector<uint8_t> want = Print(rgb, rgb_lines, dir);
   ASSERT_GT(want.size(), 9800u);

@@ -24,12 +24,13 @@ TEST(CupsQueue, DriverlessQueuePrintsAPdfThroughTheApplication) {
   scheduler_test::SandboxPrograms programs{KEMB_CUPSD, KEMB_CUPS_SERVERBIN, KEMB_CUPS_DATADIR, {}};
   scheduler_test::Sandbox cups(programs);
   cups.Start(7100);
-  const Command lpadmin = cups.Client({"lpadmin", "-p", "kemb", "-E", "-v", app.Uri("wmz24"),
-                                       "-m", "everywhere"}, 120);
+  const Command lpadmin =
+      cups.Client({"lpadmin", "-p", "kemb", "-E", "-v", app.Uri("wmz24"), "-m", "everywhere"}, 120);
   auto added = RunCommand(lpadmin);
   ASSERT_TRUE(added.Ok()) << added.Describe(lpadmin) << cups.Diagnostics();
 
-  const Command lp = cups.Client({"lp", "-d", "kemb", std::string(KEMB_SOURCE_DIR) + "/samples/sample.pdf"});
+  const Command lp =
+      cups.Client({"lp", "-d", "kemb", std::string(KEMB_SOURCE_DIR) + "/samples/sample.pdf"});
   auto printed = RunCommand(lp);
   ASSERT_TRUE(printed.Ok()) << printed.Describe(lp) << cups.Diagnostics();
 
@@ -53,11 +54,13 @@ TEST(CupsQueue, DriverlessQueuePrintsAPdfThroughTheApplication) {
   ASSERT_GT(size, 9800u) << app.Log();
 
   const std::string image = app.dir() + "/page.pbm";
-  const Command view({std::string(KEMB_BIN_DIR) + "/kembview", "--render", image, app.DevicePath("wmz24")});
+  const Command view(
+      {std::string(KEMB_BIN_DIR) + "/kembview", "--render", image, app.DevicePath("wmz24")});
   auto decoded = RunCommand(view);
   EXPECT_TRUE(decoded.Ok()) << decoded.Describe(view);
   EXPECT_NE(decoded.output.find("page-1.pbm"), std::string::npos) << decoded.output;
-  EXPECT_EQ(decoded.output.find("page-2.pbm"), std::string::npos) << "one page expected: " << decoded.output;
+  EXPECT_EQ(decoded.output.find("page-2.pbm"), std::string::npos)
+      << "one page expected: " << decoded.output;
   // Some of the page is printed, most of it is paper.
   const size_t printed_at = decoded.output.find(" printed");
   ASSERT_NE(printed_at, std::string::npos) << decoded.output;

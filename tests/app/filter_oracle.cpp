@@ -13,7 +13,9 @@
 namespace kemb::app_test {
 namespace {
 
-int Dots(double points, unsigned dpi) { return static_cast<int>(std::floor(points * dpi / 72.0 + 0.5)); }
+int Dots(double points, unsigned dpi) {
+  return static_cast<int>(std::floor(points * dpi / 72.0 + 0.5));
+}
 
 testing::RasterPage FilterRaster(const FilterPage& page) {
   const std::string path = std::string(KEMB_PPD_DIR) + "/" + page.ppd;
