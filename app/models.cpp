@@ -12,12 +12,14 @@
 namespace kemb::app {
 namespace {
 
-// LQ set: 180 and 360 across at 180 down, the rows its interleaved half-passes lay down.
+// LQ set: 180 and 360 across at 180 down, the rows its interleaved half-passes lay down. With
+// two entries PAPPL's own rule for the images it renders (JPEG, PNG) gives normal the second.
 constexpr Resolution kLqResolutions[] = {{180, 180}, {360, 180}};
 // Alternate set: the PPD offers five; PAPPL takes four. 60 x 60 goes: no print dialog's
 // quality lands on it and it cannot render ordinary 10-point text legibly; 120 x 120 stays as
-// the draft quality.
-constexpr Resolution kAltResolutions[] = {{120, 120}, {180, 180}, {240, 240}, {360, 180}};
+// the draft quality. The order is PAPPL's own quality rule for the images it renders itself
+// (JPEG, PNG: draft the first, normal the middle, high the last entry), so it agrees with ours.
+constexpr Resolution kAltResolutions[] = {{120, 120}, {240, 240}, {180, 180}, {360, 180}};
 
 // Cut sheets: HWMargins 18 36 18 18. Fanfold: half an inch clear of the tractor strips.
 constexpr Paper kA4{"iso_a4_210x297mm", "A4", 595, 842, 18, 36, 18, 18, false};

@@ -38,7 +38,7 @@ struct Model {
   const char* model_field;     // the MDL value it answers to
   CommandSetId command_set;
   bool okidata;
-  // Up to four, lowest first; print-quality picks among them explicitly.
+  // Up to four; print-quality picks among them explicitly (draft, normal, high below).
   std::span<const Resolution> resolutions;
   Resolution draft, normal, high;
   std::span<const Paper* const> papers;

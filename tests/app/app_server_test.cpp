@@ -21,7 +21,9 @@
 
 #include "app/app_server.h"
 #include "app/filter_oracle.h"
+#include "models.h"
 #include "scheduler/process.h"
+#include "test_page.h"
 
 namespace kemb::app_test {
 namespace {
@@ -223,6 +225,21 @@ TEST_F(PdfJobs, BrokenPdfAbortsWithAMessageAndSendsNothingAndTheNextJobPrints) {
   EXPECT_NE(server_->Log().find("The PDF has no pages to print: Error:"), std::string::npos)
       << server_->Log();
   EXPECT_GT(PrintAlone(*server_, *ipp_, "lq", SamplePdf(), "application/pdf").size(), 9800u);
+}
+
+TEST_F(PdfJobs, TestPagePrintsOnePageWithTextAndGreys) {
+  const std::string pdf = app::TestPagePdf(*app::FindModel("kemb_wmz24"), "lq");
+  const std::vector<uint8_t> bytes = PrintAlone(
+      *server_, *ipp_, "lq", std::vector<uint8_t>(pdf.begin(), pdf.end()), "application/pdf");
+  const std::string path = server_->dir() + "/testpage.prn";
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+  const scheduler_test::Command view(
+      {std::string(KEMB_BIN_DIR) + "/kembview", "--render", server_->dir() + "/tp.pbm", path});
+  auto decoded = scheduler_test::RunCommand(view);
+  EXPECT_TRUE(decoded.Ok()) << decoded.output;
+  EXPECT_NE(decoded.output.find("tp-1.pbm"), std::string::npos) << decoded.output;
+  EXPECT_EQ(decoded.output.find("tp-2.pbm"), std::string::npos) << decoded.output;
 }
 
 using Load = AppSuite;

@@ -210,12 +210,14 @@ TEST(Gate, AdmissionWaitsUntilTheJobThreadHasMovedOn) {
 
 TEST(Gate, NextJobWaitsForThePreviousJobThreadToEndButNotForAStreamingClient) {
   auto gate = JobGate::Create();
-  std::atomic<bool> release{false}, second_in{false};
+  std::atomic<bool> release{false}, second_in{false}, first_left{false};
   std::thread first([&] {
     ASSERT_EQ(gate->Enter(1, nullptr, true), JobGate::Entry::kRun);
     gate->Leave(1);
+    first_left = true;
     while (!release) std::this_thread::yield();  // PAPPL's end of job 1, device close included
   });
+  while (!first_left) std::this_thread::yield();
   std::thread second([&] {
     EXPECT_EQ(gate->Enter(2, nullptr, true), JobGate::Entry::kRun);
     second_in = true;
