@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -97,6 +98,16 @@ std::string AppServer::Log() const {
   std::string text{std::istreambuf_iterator<char>(in), {}};
   std::ifstream out(dir_ + "/server.out");
   return text + std::string{std::istreambuf_iterator<char>(out), {}};
+}
+
+std::string AppServer::JobLog(int job_id) const {
+  // PAPPL tags a job's lines "[Job N]".
+  const std::string tag = "[Job " + std::to_string(job_id) + "]";
+  std::istringstream log(Log());
+  std::string line, lines;
+  while (std::getline(log, line))
+    if (line.find(tag) != std::string::npos) lines += line + "\n";
+  return lines;
 }
 
 scheduler_test::CommandResult AppServer::Run(std::vector<std::string> args, int timeout) const {

@@ -34,6 +34,8 @@ class AppServer {
   std::string Uri(const std::string& printer) const;
   std::string DevicePath(const std::string& printer) const { return dir_ + "/" + printer + ".prn"; }
   std::string Log() const;
+  // The log lines of one job.
+  std::string JobLog(int job_id) const;
   bool Running() { return daemon_ && daemon_->Running(); }
   pid_t pid() const { return daemon_ ? daemon_->pid() : -1; }
 
