@@ -52,9 +52,6 @@ size_t FileSize(const std::string& path) {
 }
 
 AppServer::AppServer() {
-  char templ[] = "/tmp/kemb-app-XXXXXX";
-  if (!mkdtemp(templ)) throw std::runtime_error("mkdtemp failed");
-  dir_ = templ;
   mkdir((dir_ + "/state").c_str(), 0700);
   port_ = FreePort();
   scheduler_test::Command command(
@@ -82,7 +79,6 @@ AppServer::AppServer() {
 
 AppServer::~AppServer() {
   Stop();
-  if (!getenv("KEMB_KEEP_APP_DIR")) std::system(("rm -rf '" + dir_ + "'").c_str());
 }
 
 bool AppServer::Stop() {

@@ -16,6 +16,7 @@
 #include <cups/raster.h>
 
 #include "scheduler/process.h"
+#include "support/scratch_dir.h"
 
 namespace kemb::app_test {
 
@@ -46,7 +47,8 @@ class AppServer {
   bool Stop();
 
  private:
-  std::string dir_;
+  testing::TempDir folder_;  // state, spool, log and devices; goes even when the start fails
+  std::string dir_ = folder_.path();
   int port_ = 0;
   std::unique_ptr<scheduler_test::Daemon> daemon_;
 };
