@@ -1,4 +1,4 @@
-// System set-up: option parsing, default folders, state file, printer limits, admission.
+// System set-up: option parsing, default folders, filters, state file, printer limits, admission.
 #include "system.h"
 
 #include <sys/stat.h>
@@ -11,6 +11,7 @@
 
 #include "app_config.h"
 #include "driver.h"
+#include "image_filters.h"
 #include "job_run.h"
 #include "pdf_filter.h"
 
@@ -132,6 +133,7 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* da
   papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), AutoAdd,
                                LimitJobs, DriverCallback, data);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
+  InstallImageFilters(system);
   papplSystemSetFooterHTML(system, "KEMB WMZ dot-matrix printers");
 
   pappl_version_t version{};

@@ -1,5 +1,5 @@
-// The printer application's system: folders, listeners, drivers, the PDF filter, state, and
-// the limit of one job per printer inside PAPPL.
+// The printer application's system: folders, listeners, drivers, the PDF and image filters,
+// state, and the limit of one job per printer inside PAPPL.
 //   SystemCallback     papplMainloop's system callback: options to a configured system
 #pragma once
 

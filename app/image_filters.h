@@ -1,0 +1,24 @@
+// JPEG and PNG jobs at the resolution print-quality maps to, not at PAPPL's own choice.
+//   InstallImageFilters  puts JpegFilter and PngFilter in place of PAPPL's built-in filters
+//   JpegFilter           image/jpeg: libjpeg, then PAPPL's image scaler and our raster steps
+//   PngFilter            image/png: libpng, likewise
+//   UseResolution        a job's print options, page header included, at another resolution
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include "models.h"
+
+namespace kemb::app {
+
+// Call before the system runs. False when PAPPL's own filters stay (logged as a warning).
+bool InstallImageFilters(pappl_system_t* system);
+
+bool JpegFilter(pappl_job_t* job, pappl_device_t* device, void* data);
+bool PngFilter(pappl_job_t* job, pappl_device_t* device, void* data);
+
+// Rebuilds options->header for the same sheet and raster type at `res`. False when the sheet
+// has no PWG size.
+bool UseResolution(pappl_pr_options_t* options, Resolution res);
+
+}  // namespace kemb::app
