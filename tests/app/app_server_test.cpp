@@ -8,6 +8,11 @@
 //                device stream is the printed jobs' solo bytes, whole and in job order
 //   Cancel       a job cancelled mid-page leaves a well-formed stream (form feed, reset) and
 //                the next job prints
+//   ImageJobs    JPEG and PNG print at the resolution print-quality maps to (not PAPPL's own
+//                choice); a broken image aborts its job with a message and no byte, the next
+//                job prints
+//   PrinterActions  Identify-Printer rings the bell and sends nothing else; the web page's
+//                "Print Test Page" form (with its session field) prints the test page
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -16,9 +21,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "app/app_server.h"
@@ -383,6 +390,306 @@ TEST_F(Cancel, JobCancelledMidPageEndsItsPageAndResetsAndTheNextJobPrints) {
       scheduler_test::Command({std::string(KEMB_BIN_DIR) + "/kembview", "--list", part}));
   EXPECT_TRUE(decoded.Ok()) << decoded.output.substr(0, 2000);
   std::printf("cancel: %zu bytes of the cancelled job reached the printer\n", cancelled.size());
+}
+
+// Writes `bytes` to `path`, for the decoder.
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+}
+
+// The column densities of a stream's bit images as kembview reads them ("180dpi": count), and
+// whether it decoded cleanly.
+struct Densities {
+  std::map<std::string, int> images;
+  bool clean = false;
+  std::string listing;
+};
+Densities ImageDensities(const std::string& dir, const std::vector<uint8_t>& bytes) {
+  const std::string path = dir + "/densities.prn";
+  WriteFile(path, bytes);
+  auto listed = scheduler_test::RunCommand(
+      scheduler_test::Command({std::string(KEMB_BIN_DIR) + "/kembview", "--list", path}));
+  Densities d;
+  d.clean = listed.Ok();
+  d.listing = listed.output.substr(0, 2000);
+  std::istringstream lines(listed.output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.find("ESC *") == std::string::npos) continue;
+    const size_t open = line.find('('), close = line.find(')', open);
+    if (open != std::string::npos && close != std::string::npos)
+      ++d.images[line.substr(open + 1, close - open - 1)];
+  }
+  return d;
+}
+
+// A picture made by Ghostscript at 72 dpi (so the image carries its resolution): a grey ramp
+// with a black bar, 5 x 3.33 inches.
+std::vector<uint8_t> Picture(const std::string& dir, const std::string& device,
+                             const std::string& name) {
+  const std::string path = dir + "/" + name;
+  auto r = scheduler_test::RunCommand(scheduler_test::Command(
+      {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=" + device, "-r72", "-g360x240",
+       "-o", path, "-c",
+       "0 1 9 { /i exch def i 10 div setgray i 36 mul 0 36 240 rectfill } for "
+       "0 setgray 20 100 320 20 rectfill showpage"}));
+  EXPECT_TRUE(r.Ok()) << r.output;
+  return ReadBytes(path);
+}
+
+// An IPP request on a connection of its own; the response or null.
+ipp_t* Request(int port, const std::string& printer, ipp_t* request) {
+  const std::string uri = "ipp://localhost:" + std::to_string(port) + "/ipp/print/" + printer;
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+  http_t* http = httpConnect2("localhost", port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
+                              30000, nullptr);
+  if (!http) {
+    ippDelete(request);
+    return nullptr;
+  }
+  ipp_t* response = cupsDoRequest(http, request, ("/ipp/print/" + printer).c_str());
+  httpClose(http);
+  return response;
+}
+
+struct JobStatus {
+  std::string message;  // job-state-message
+  std::string reasons;  // job-state-reasons, comma-separated
+};
+JobStatus StatusOf(int port, const std::string& printer, int job_id) {
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job_id);
+  ipp_t* response = Request(port, printer, request);
+  JobStatus status;
+  char text[1024] = "";
+  if (ipp_attribute_t* a = ippFindAttribute(response, "job-state-message", IPP_TAG_TEXT))
+    status.message = ippGetString(a, 0, nullptr);
+  if (ipp_attribute_t* a = ippFindAttribute(response, "job-state-reasons", IPP_TAG_KEYWORD)) {
+    ippAttributeString(a, text, sizeof(text));
+    status.reasons = text;
+  }
+  ippDelete(response);
+  return status;
+}
+
+using ImageJobs = AppSuite;
+
+TEST_F(ImageJobs, JpegAndPngPrintAtTheResolutionPrintQualityMapsTo) {
+  const std::string dir = server_->dir();
+  const std::vector<uint8_t> jpeg = Picture(dir, "jpeg", "picture.jpg");
+  const std::vector<uint8_t> png = Picture(dir, "png16m", "picture.png");
+  const std::vector<uint8_t> grey_png = Picture(dir, "pnggray", "grey.png");
+  struct Case {
+    const char* name;
+    const std::vector<uint8_t>* doc;
+    const char* format;
+    int quality;             // print-quality; 0: none sent (the printer's default, normal)
+    int xdpi, ydpi;          // printer-resolution; 0: none sent
+    const char* densities;   // of every bit image on the LQ printer
+  };
+  const Case cases[] = {
+      {"JPEG default", &jpeg, "image/jpeg", 0, 0, 0, "180dpi"},
+      {"JPEG draft", &jpeg, "image/jpeg", IPP_QUALITY_DRAFT, 0, 0, "180dpi"},
+      {"JPEG normal", &jpeg, "image/jpeg", IPP_QUALITY_NORMAL, 0, 0, "180dpi"},
+      {"JPEG high", &jpeg, "image/jpeg", IPP_QUALITY_HIGH, 0, 0, "360dpi"},
+      {"JPEG printer-resolution 360x180", &jpeg, "image/jpeg", IPP_QUALITY_NORMAL, 360, 180,
+       "360dpi"},
+      {"PNG default", &png, "image/png", 0, 0, 0, "180dpi"},
+      {"PNG normal", &png, "image/png", IPP_QUALITY_NORMAL, 0, 0, "180dpi"},
+      {"PNG high", &png, "image/png", IPP_QUALITY_HIGH, 0, 0, "360dpi"},
+      {"grey PNG default", &grey_png, "image/png", 0, 0, 0, "180dpi"},
+  };
+  std::map<std::string, std::vector<uint8_t>> printed;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    JobAttributes attrs;
+    attrs.quality = c.quality;
+    attrs.xdpi = c.xdpi;
+    attrs.ydpi = c.ydpi;
+    const std::vector<uint8_t> bytes = PrintAlone(*server_, *ipp_, "lq", *c.doc, c.format, attrs);
+    const Densities d = ImageDensities(dir, bytes);
+    EXPECT_TRUE(d.clean) << d.listing;
+    ASSERT_EQ(d.images.size(), 1u) << d.listing;
+    EXPECT_EQ(d.images.begin()->first, c.densities);
+    EXPECT_GT(d.images.begin()->second, 10) << "bands of the 3.33-inch picture";
+    printed[c.name] = bytes;
+  }
+  // Default and normal are one choice; the picture is there in both formats.
+  EXPECT_EQ(printed["JPEG default"], printed["JPEG normal"]);
+  EXPECT_EQ(printed["PNG default"], printed["PNG normal"]);
+  EXPECT_EQ(printed["JPEG high"], printed["JPEG printer-resolution 360x180"]);
+}
+
+TEST_F(ImageJobs, BrokenImageAbortsWithAMessageAndSendsNothingAndTheNextJobPrints) {
+  const std::string dir = server_->dir();
+  const std::vector<uint8_t> jpeg = Picture(dir, "jpeg", "picture.jpg");
+  const std::vector<uint8_t> png = Picture(dir, "png16m", "picture.png");
+  auto text = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+  auto half = [](const std::vector<uint8_t>& v) {
+    return std::vector<uint8_t>(v.begin(), v.begin() + static_cast<long>(v.size() / 2));
+  };
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> doc;
+    const char* format;
+    const char* message;  // the start of the job's message
+  };
+  const Case cases[] = {
+      {"garbage JPEG", text("this is not a JPEG image at all"), "image/jpeg",
+       "Unable to read the JPEG image: Not a JPEG file"},
+      {"truncated JPEG", half(jpeg), "image/jpeg",
+       "Unable to read the JPEG image: Premature end of JPEG file"},
+      {"garbage PNG", text("this is not a PNG image at all"), "image/png",
+       "Unable to read the PNG image: "},
+      {"truncated PNG", half(png), "image/png", "Unable to read the PNG image: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t before = FileSize(server_->DevicePath("lq"));
+    Submitted job = ipp_->Print("lq", c.doc, c.format);
+    ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+    EXPECT_EQ(ipp_->Wait("lq", {job.job_id})[job.job_id], IPP_JSTATE_ABORTED);
+    EXPECT_EQ(FileSize(server_->DevicePath("lq")), before) << "bytes reached the printer";
+    const JobStatus status = StatusOf(server_->port(), "lq", job.job_id);
+    EXPECT_EQ(status.message.rfind(c.message, 0), 0u) << status.message;
+    EXPECT_NE(status.reasons.find("document-format-error"), std::string::npos) << status.reasons;
+  }
+  const Densities next = ImageDensities(dir, PrintAlone(*server_, *ipp_, "lq", jpeg, "image/jpeg"));
+  EXPECT_TRUE(next.clean) << next.listing;
+  ASSERT_EQ(next.images.count("180dpi"), 1u) << next.listing;
+  EXPECT_GT(next.images.at("180dpi"), 10) << next.listing;
+}
+
+using PrinterActions = AppSuite;
+
+TEST_F(PrinterActions, IdentifyRingsTheBellAndSendsNothingElse) {
+  struct Case {
+    const char* name;
+    const char* actions;  // identify-actions; null: none sent (the printer's default, sound)
+    std::vector<uint8_t> bytes;
+  };
+  const Case cases[] = {
+      {"sound", "sound", {0x07, 0x07, 0x07}},
+      {"default", nullptr, {0x07, 0x07, 0x07}},
+      {"display only", "display", {}},  // a dot-matrix printer has nothing to show it on
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t before = FileSize(server_->DevicePath("lq"));
+    ipp_t* request = ippNewRequest(IPP_OP_IDENTIFY_PRINTER);
+    if (c.actions)
+      ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "identify-actions", nullptr,
+                   c.actions);
+    ipp_t* response = Request(server_->port(), "lq", request);
+    ASSERT_NE(response, nullptr) << cupsLastErrorString();
+    EXPECT_EQ(ippGetStatusCode(response), IPP_STATUS_OK) << cupsLastErrorString();
+    ippDelete(response);
+    EXPECT_EQ(Tail(server_->DevicePath("lq"), before), c.bytes);
+  }
+  // The printer prints on afterwards.
+  const std::vector<uint8_t> page =
+      PwgStream({RenderSheet({"iso_a4_210x297mm", 180, 180, Drawing::kText})});
+  EXPECT_GT(PrintAlone(*server_, *ipp_, "lq", page, "image/pwg-raster").size(), 9800u);
+}
+
+struct WebPage {
+  int status = 0;
+  std::string body;
+};
+
+// A GET, or a POST of the urlencoded `form`, to the application's web server.
+WebPage Web(int port, const std::string& path, const std::string* form = nullptr) {
+  WebPage page;
+  http_t* http = httpConnect2("localhost", port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
+                              30000, nullptr);
+  if (!http) return page;
+  httpClearFields(http);
+  if (form) {
+    httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
+    httpSetLength(http, form->size());
+    if (httpPost(http, path.c_str()) == 0)
+      httpWrite2(http, form->data(), form->size());
+  } else {
+    httpGet(http, path.c_str());
+  }
+  http_status_t status;
+  while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+  }
+  page.status = status;
+  char buffer[8192];
+  ssize_t n;
+  while ((n = httpRead2(http, buffer, sizeof(buffer))) > 0) page.body.append(buffer, size_t(n));
+  httpClose(http);
+  return page;
+}
+
+// The newest job of the printer named `name`, or 0.
+int NewestJob(int port, const std::string& printer, const std::string& name) {
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+  static const char* const kWanted[] = {"job-id", "job-name"};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+                kWanted);
+  ipp_t* response = Request(port, printer, request);
+  int newest = 0, id = 0;
+  bool named = false;
+  // One group of attributes per job, in no set order.
+  for (ipp_attribute_t* a = ippFirstAttribute(response);; a = ippNextAttribute(response)) {
+    const char* attr = a ? ippGetName(a) : nullptr;
+    if (!attr) {
+      if (named) newest = std::max(newest, id);
+      if (!a) break;
+      id = 0, named = false;
+    } else if (std::strcmp(attr, "job-id") == 0) {
+      id = ippGetInteger(a, 0);
+    } else if (std::strcmp(attr, "job-name") == 0) {
+      named = name == ippGetString(a, 0, nullptr);
+    }
+  }
+  ippDelete(response);
+  return newest;
+}
+
+TEST_F(PrinterActions, WebPagePrintTestPagePrintsTheTestPage) {
+  const std::string device = server_->DevicePath("lq");
+  // The form as the printer's page offers it, with the page's session field; a form without
+  // it is refused and prints nothing.
+  const WebPage page = Web(server_->port(), "/lq/");
+  ASSERT_EQ(page.status, HTTP_STATUS_OK);
+  ASSERT_NE(page.body.find("value=\"print-test-page\""), std::string::npos) << page.body;
+  const std::string field = "name=\"session\" value=\"";
+  const size_t at = page.body.find(field);
+  ASSERT_NE(at, std::string::npos) << page.body;
+  const size_t start = at + field.size();
+  const std::string session = page.body.substr(start, page.body.find('"', start) - start);
+
+  const std::string forged = "action=print-test-page";
+  const WebPage refused = Web(server_->port(), "/lq/", &forged);
+  EXPECT_NE(refused.body.find("Invalid form submission."), std::string::npos) << refused.body;
+
+  const size_t before = FileSize(device);
+  const std::string form = "session=" + session + "&action=print-test-page";
+  const WebPage done = Web(server_->port(), "/lq/", &form);
+  EXPECT_NE(done.body.find("Test page printed."), std::string::npos) << done.body;
+  const int job = NewestJob(server_->port(), "lq", "Test Page");
+  ASSERT_GT(job, 0) << "no test page job";
+  EXPECT_EQ(ipp_->Wait("lq", {job})[job], IPP_JSTATE_COMPLETED) << server_->JobLog(job);
+  const std::vector<uint8_t> bytes = Tail(device, before);
+
+  // One page that decodes cleanly, and the same bytes as the test page sent as a PDF job.
+  const std::string path = server_->dir() + "/webtestpage.prn";
+  WriteFile(path, bytes);
+  auto decoded = scheduler_test::RunCommand(scheduler_test::Command(
+      {std::string(KEMB_BIN_DIR) + "/kembview", "--render", server_->dir() + "/web.pbm", path}));
+  EXPECT_TRUE(decoded.Ok()) << decoded.output;
+  EXPECT_NE(decoded.output.find("web-1.pbm"), std::string::npos) << decoded.output;
+  EXPECT_EQ(decoded.output.find("web-2.pbm"), std::string::npos) << decoded.output;
+  const std::string pdf = app::TestPagePdf(*app::FindModel("kemb_wmz24"), "lq");
+  const std::vector<uint8_t> via_ipp = PrintAlone(
+      *server_, *ipp_, "lq", std::vector<uint8_t>(pdf.begin(), pdf.end()), "application/pdf");
+  EXPECT_TRUE(bytes == via_ipp) << FirstDifference(bytes, via_ipp);
 }
 
 }  // namespace
