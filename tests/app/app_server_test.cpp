@@ -9,12 +9,13 @@
 //   Cancel       a job cancelled mid-page leaves a well-formed stream (form feed, reset) and
 //                the next job prints
 //   ImageJobs    JPEG and PNG print at the resolution print-quality maps to (not PAPPL's own
-//                choice); a broken image aborts its job with a message and no byte, the next
-//                job prints
+//                choice); PNGs of every pixel format print as their plain twin; a broken image
+//                aborts its job with a message and no byte, the next job prints
 //   PrinterActions  Identify-Printer rings the bell and sends nothing else; the web page's
 //                "Print Test Page" form (with its session field) prints the test page
 #include <gtest/gtest.h>
 
+#include <png.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -481,6 +482,7 @@ TEST_F(ImageJobs, JpegAndPngPrintAtTheResolutionPrintQualityMapsTo) {
   const std::vector<uint8_t> jpeg = Picture(dir, "jpeg", "picture.jpg");
   const std::vector<uint8_t> png = Picture(dir, "png16m", "picture.png");
   const std::vector<uint8_t> grey_png = Picture(dir, "pnggray", "grey.png");
+  const std::vector<uint8_t> grey_jpeg = Picture(dir, "jpeggray", "grey.jpg");
   struct Case {
     const char* name;
     const std::vector<uint8_t>* doc;
@@ -500,6 +502,8 @@ TEST_F(ImageJobs, JpegAndPngPrintAtTheResolutionPrintQualityMapsTo) {
       {"PNG normal", &png, "image/png", IPP_QUALITY_NORMAL, 0, 0, "180dpi"},
       {"PNG high", &png, "image/png", IPP_QUALITY_HIGH, 0, 0, "360dpi"},
       {"grey PNG default", &grey_png, "image/png", 0, 0, 0, "180dpi"},
+      {"grey JPEG default", &grey_jpeg, "image/jpeg", 0, 0, 0, "180dpi"},
+      {"grey JPEG high", &grey_jpeg, "image/jpeg", IPP_QUALITY_HIGH, 0, 0, "360dpi"},
   };
   std::map<std::string, std::vector<uint8_t>> printed;
   for (const Case& c : cases) {
@@ -560,6 +564,107 @@ TEST_F(ImageJobs, BrokenImageAbortsWithAMessageAndSendsNothingAndTheNextJobPrint
   EXPECT_TRUE(next.clean) << next.listing;
   ASSERT_EQ(next.images.count("180dpi"), 1u) << next.listing;
   EXPECT_GT(next.images.at("180dpi"), 10) << next.listing;
+}
+
+// A black box on white paper, 300 x 200 pixels at 72 dpi, written as a PNG of the given kind;
+// `transparent` leaves the paper transparent black instead of white.
+struct PngKind {
+  const char* name;
+  int color_type, bit_depth, interlace;
+  bool transparent;
+};
+std::vector<uint8_t> BoxPng(const std::string& path, const PngKind& kind) {
+  constexpr png_uint_32 kWidth = 300, kHeight = 200;
+  const bool palette = kind.color_type == PNG_COLOR_TYPE_PALETTE;
+  const int channels = palette                                    ? 1
+                       : kind.color_type == PNG_COLOR_TYPE_GRAY       ? 1
+                       : kind.color_type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                       : kind.color_type == PNG_COLOR_TYPE_RGB        ? 3
+                                                                      : 4;
+  std::vector<std::vector<png_byte>> rows(kHeight);
+  for (png_uint_32 y = 0; y < kHeight; ++y) {
+    std::vector<png_byte> samples;  // one value per channel, at full scale
+    for (png_uint_32 x = 0; x < kWidth; ++x) {
+      const bool ink = x >= 50 && x < 150 && y >= 100 && y < 150;
+      const unsigned full = (1u << kind.bit_depth) - 1;
+      for (int c = 0; c < channels; ++c) {
+        const bool alpha = (kind.color_type & PNG_COLOR_MASK_ALPHA) && c == channels - 1;
+        unsigned v = palette ? (ink ? 1 : 0)
+                     : alpha ? (ink || !kind.transparent ? full : 0)
+                             : (ink || kind.transparent ? 0 : full);
+        samples.push_back(static_cast<png_byte>(v >> 8));
+        samples.push_back(static_cast<png_byte>(v & 0xFF));
+      }
+    }
+    // Pack: 16-bit samples big-endian, 8-bit as they are, fewer bits MSB first.
+    std::vector<png_byte>& row = rows[y];
+    if (kind.bit_depth == 16) {
+      row = samples;
+    } else if (kind.bit_depth == 8) {
+      for (size_t i = 1; i < samples.size(); i += 2) row.push_back(samples[i]);
+    } else {
+      row.assign((kWidth * channels * kind.bit_depth + 7) / 8, 0);
+      for (size_t i = 0; i < samples.size() / 2; ++i)
+        row[i * kind.bit_depth / 8] |= static_cast<png_byte>(
+            samples[2 * i + 1] << (8 - kind.bit_depth - (i * kind.bit_depth) % 8));
+    }
+  }
+  FILE* f = fopen(path.c_str(), "wb");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (!f || !png || !info || setjmp(png_jmpbuf(png))) {
+    ADD_FAILURE() << "cannot write " << path;
+    png_destroy_write_struct(&png, &info);
+    if (f) fclose(f);
+    return {};
+  }
+  png_init_io(png, f);
+  png_set_IHDR(png, info, kWidth, kHeight, kind.bit_depth, kind.color_type, kind.interlace,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_color colors[2] = {{255, 255, 255}, {0, 0, 0}};
+  if (palette) png_set_PLTE(png, info, colors, 2);
+  png_set_pHYs(png, info, 2835, 2835, PNG_RESOLUTION_METER);  // 72 dpi
+  png_write_info(png, info);
+  std::vector<png_bytep> pointers;
+  for (auto& row : rows) pointers.push_back(row.data());
+  png_write_image(png, pointers.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  fclose(f);
+  return ReadBytes(path);
+}
+
+TEST_F(ImageJobs, PngOfEveryPixelFormatPrintsAsItsPlainTwin) {
+  // Grey kinds print as the plain 8-bit grey box, colour kinds as the plain RGB box: bit
+  // depths, palettes, interlacing and transparency (over white paper) are the decoder's work.
+  const PngKind grey{"grey 8", PNG_COLOR_TYPE_GRAY, 8, PNG_INTERLACE_NONE, false};
+  const PngKind rgb{"RGB 8", PNG_COLOR_TYPE_RGB, 8, PNG_INTERLACE_NONE, false};
+  const PngKind kinds[] = {
+      {"grey 1", PNG_COLOR_TYPE_GRAY, 1, PNG_INTERLACE_NONE, false},
+      {"grey 16", PNG_COLOR_TYPE_GRAY, 16, PNG_INTERLACE_NONE, false},
+      {"grey and alpha, transparent paper", PNG_COLOR_TYPE_GRAY_ALPHA, 8, PNG_INTERLACE_NONE,
+       true},
+      {"grey interlaced", PNG_COLOR_TYPE_GRAY, 8, PNG_INTERLACE_ADAM7, false},
+      {"palette 1", PNG_COLOR_TYPE_PALETTE, 1, PNG_INTERLACE_NONE, false},
+      {"RGB 16", PNG_COLOR_TYPE_RGB, 16, PNG_INTERLACE_NONE, false},
+      {"RGBA, transparent paper", PNG_COLOR_TYPE_RGB_ALPHA, 8, PNG_INTERLACE_NONE, true},
+      {"RGB interlaced", PNG_COLOR_TYPE_RGB, 8, PNG_INTERLACE_ADAM7, false},
+  };
+  const std::string dir = server_->dir();
+  const std::vector<uint8_t> grey_box =
+      PrintAlone(*server_, *ipp_, "lq", BoxPng(dir + "/grey.png", grey), "image/png");
+  const std::vector<uint8_t> rgb_box =
+      PrintAlone(*server_, *ipp_, "lq", BoxPng(dir + "/rgb.png", rgb), "image/png");
+  const Densities d = ImageDensities(dir, rgb_box);
+  EXPECT_TRUE(d.clean) << d.listing;
+  EXPECT_EQ(d.images.count("180dpi"), 1u) << d.listing;
+  for (const PngKind& kind : kinds) {
+    SCOPED_TRACE(kind.name);
+    const std::vector<uint8_t> got =
+        PrintAlone(*server_, *ipp_, "lq", BoxPng(dir + "/kind.png", kind), "image/png");
+    const std::vector<uint8_t>& want = (kind.color_type & PNG_COLOR_MASK_COLOR) ? rgb_box : grey_box;
+    EXPECT_TRUE(got == want) << FirstDifference(got, want);
+  }
 }
 
 using PrinterActions = AppSuite;
