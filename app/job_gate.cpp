@@ -29,7 +29,7 @@ bool JobGate::MayAdmit() {
 }
 
 JobGate::Entry JobGate::Enter(int job_id, const std::function<bool()>& canceled, bool job_thread,
-                              std::chrono::milliseconds tail_limit) {
+                              Predecessor* predecessor, std::chrono::milliseconds tail_limit) {
   // Work this thread did for earlier jobs is over: it is here now.
   ThreadMovedOn();
 
@@ -48,15 +48,21 @@ JobGate::Entry JobGate::Enter(int job_id, const std::function<bool()>& canceled,
   }
   if (waited) ++counts_.waits;
 
-  if (job_thread) {
-    ++marked_threads_;
-    t_marks.gates.push_back(shared_from_this());
-  }
+  // A second start is parked for good: its thread never reaches PAPPL's end of a job.
   if (running_ == job_id || std::find(recent_.begin(), recent_.end(), job_id) != recent_.end()) {
     ++counts_.duplicates;
     return Entry::kDuplicate;
   }
+  if (predecessor) {
+    *predecessor = last_;
+    if (!last_.streamed) predecessor->since_end = std::chrono::steady_clock::now() - last_unmark_;
+  }
+  if (job_thread) {
+    ++marked_threads_;
+    t_marks.gates.push_back(shared_from_this());
+  }
   running_ = job_id;
+  running_streamed_ = !job_thread;
   recent_.push_back(job_id);
   if (recent_.size() > kRecentJobs) recent_.pop_front();
   return Entry::kRun;
@@ -64,7 +70,10 @@ JobGate::Entry JobGate::Enter(int job_id, const std::function<bool()>& canceled,
 
 void JobGate::Leave(int job_id) {
   std::lock_guard lock(mutex_);
-  if (running_ == job_id) running_ = 0;
+  if (running_ == job_id) {
+    running_ = 0;
+    last_ = {job_id, running_streamed_, {}};
+  }
   changed_.notify_all();
 }
 
@@ -75,6 +84,7 @@ void JobGate::ThreadMovedOn() {
 void JobGate::Unmark() {
   std::lock_guard lock(mutex_);
   if (marked_threads_ > 0) --marked_threads_;
+  last_unmark_ = std::chrono::steady_clock::now();
   changed_.notify_all();
 }
 

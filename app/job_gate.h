@@ -7,8 +7,10 @@
 // queue, which leaves only the few microseconds of the previous job's end. The gate covers them
 // in the driver:
 //   Enter      the driver's first step for a job: waits while another job is in the driver or
-//              another job's thread is still inside PAPPL's end of that job, and recognises a
-//              job started a second time, which must not print again
+//              another job's thread is still inside PAPPL's end of that job, recognises a job
+//              started a second time, which must not print again, and tells the job how its
+//              predecessor ended: PAPPL closes the printer's device in that end, after the next
+//              job may already hold it
 //   Leave      the driver's last step. A job thread stays marked until it ends (PAPPL's job end
 //              is then behind it) or runs another job.
 //   MayAdmit   for jobs made inside the application (the test page) and device use outside a
@@ -29,6 +31,14 @@ class JobGate : public std::enable_shared_from_this<JobGate> {
  public:
   enum class Entry { kRun, kDuplicate, kCanceled };
 
+  // The job that ran before, as the entering job finds it.
+  struct Predecessor {
+    int job_id = 0;         // 0: none yet
+    bool streamed = false;  // ran in a client thread, whose end of the job cannot be seen
+    // Since its job thread left PAPPL's end of the job (job threads only).
+    std::chrono::steady_clock::duration since_end{};
+  };
+
   struct Counts {
     size_t duplicates = 0;  // jobs started a second time
     size_t waits = 0;       // jobs that reached the driver before the previous one had ended
@@ -42,6 +52,7 @@ class JobGate : public std::enable_shared_from_this<JobGate> {
   // thread of PAPPL's own, which ends right after the job (not a client thread streaming a
   // job), so it is marked until it ends.
   Entry Enter(int job_id, const std::function<bool()>& canceled, bool job_thread,
+              Predecessor* predecessor = nullptr,
               std::chrono::milliseconds tail_limit = std::chrono::seconds(5));
   void Leave(int job_id);
   // The calling thread has finished whatever jobs it ran before.
@@ -59,7 +70,10 @@ class JobGate : public std::enable_shared_from_this<JobGate> {
   std::condition_variable changed_;
   int running_ = 0;
   size_t marked_threads_ = 0;
+  bool running_streamed_ = false;
   std::deque<int> recent_;  // job IDs that have run, newest last
+  Predecessor last_;        // the job that left last; since_end unset
+  std::chrono::steady_clock::time_point last_unmark_{};
   Counts counts_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -119,6 +120,7 @@ JobRun::JobRun(pappl_job_t* job, PrinterContext& printer)
 
 JobRun::~JobRun() {
   engine_.reset();
+  CloseOwnDevice();
   if (log_) fclose(log_);
   if (!folder_.empty()) {
     std::error_code ignored;
@@ -131,13 +133,13 @@ bool JobRun::canceled() const {
   return papplJobIsCanceled(job_);
 }
 
-bool JobRun::Begin(pappl_device_t* device) {
-  sink_.SetDevice(device);
+bool JobRun::Begin(pappl_device_t*) {
   // PAPPL's own job threads print jobs it has spooled; streamed raster runs in the client's
   // thread, which goes on serving the client afterwards.
   const bool job_thread = papplJobGetFilename(job_) != nullptr;
+  JobGate::Predecessor predecessor;
   switch (gate_->Enter(
-      job_id_, [this] { return canceled(); }, job_thread)) {
+      job_id_, [this] { return canceled(); }, job_thread, &predecessor)) {
     case JobGate::Entry::kCanceled:
       return false;
     case JobGate::Entry::kDuplicate:
@@ -153,6 +155,17 @@ bool JobRun::Begin(pappl_device_t* device) {
     case JobGate::Entry::kRun:
       entered_ = true;
       break;
+  }
+
+  const char* uri = papplPrinterGetDeviceURI(papplJobGetPrinter(job_));
+  file_device_ = uri && std::strncmp(uri, "file:", 5) == 0;
+  unsettled_ = PredecessorMayStillClose(predecessor);
+  if (unsettled_ && !file_device_ && !job_thread && predecessor.streamed) {
+    // Two connections to a real printer could deadlock it, so a streamed job keeps PAPPL's
+    // device, which it is handed afresh at every step: it gives the previous job's end time
+    // to close that device first, and then finds none and opens its own.
+    for (int i = 0; i < 25 && !canceled(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 
   // A folder of the job's own for the page spool and the halftoner's image.
@@ -178,6 +191,50 @@ bool JobRun::Begin(pappl_device_t* device) {
   return true;
 }
 
+bool JobRun::PredecessorMayStillClose(const JobGate::Predecessor& predecessor) const {
+  if (predecessor.job_id == 0) return false;
+  // A job thread has left PAPPL's end of its job; the margin covers this job's own start,
+  // which may have taken the device a moment before that end closed it.
+  if (!predecessor.streamed) return predecessor.since_end < std::chrono::seconds(1);
+  // A client thread lives on: PAPPL's end of the job is behind it some time after the job
+  // was marked completed.
+  pappl_job_t* previous = papplPrinterFindJob(papplJobGetPrinter(job_), predecessor.job_id);
+  if (!previous) return false;
+  const time_t completed = papplJobGetTimeCompleted(previous);
+  return completed == 0 || time(nullptr) - completed <= 2;
+}
+
+namespace {
+void LogDeviceError(const char* message, void* job) {
+  papplLogJob(static_cast<pappl_job_t*>(job), PAPPL_LOGLEVEL_ERROR, "%s", message);
+}
+}  // namespace
+
+pappl_device_t* JobRun::DeviceFor(pappl_device_t* handed) {
+  if (own_device_) return own_device_;
+  // A file device costs nothing to open twice; PAPPL's copy stays unused.
+  if (handed && !(unsettled_ && file_device_)) return handed;
+  if (failed_) return nullptr;
+  const char* uri = papplPrinterGetDeviceURI(papplJobGetPrinter(job_));
+  own_device_ = uri ? papplDeviceOpen(uri, papplJobGetName(job_), LogDeviceError, job_) : nullptr;
+  if (!own_device_) {
+    Fail(std::string("Unable to open the printer's device ") + (uri ? uri : "(none)"));
+    return nullptr;
+  }
+  papplLogJob(job_, PAPPL_LOGLEVEL_INFO,
+              handed ? "The previous job's end may close the device PAPPL handed over; "
+                       "the job opened its own."
+                     : "PAPPL handed over no device; the job opened its own.");
+  return own_device_;
+}
+
+void JobRun::CloseOwnDevice() {
+  if (!own_device_) return;
+  sink_.SetDevice(nullptr);
+  papplDeviceClose(own_device_);
+  own_device_ = nullptr;
+}
+
 Status JobRun::Check(Status s) {
   if (!s.ok()) Fail(s.error);
   return s;
@@ -192,7 +249,7 @@ void JobRun::Fail(const std::string& message) {
 Status JobRun::StartPage(pappl_device_t* device, const SheetFormat& sheet, Content content) {
   if (duplicate_) return Status::Ok();
   if (failed_) return Status::Fail("The job has failed");
-  sink_.SetDevice(device);
+  sink_.SetDevice(DeviceFor(device));
   if (!started_) {
     // Wake the printer only for a job that has a page to print.
     if (Status s = Check(engine_->StartJob()); !s.ok()) return s;
@@ -214,7 +271,7 @@ Status JobRun::AddLine(unsigned y, std::span<const uint8_t> line) {
 
 Status JobRun::EndPage(pappl_device_t* device) {
   if (duplicate_ || !page_open_) return failed_ ? Status::Fail("The job has failed") : Status::Ok();
-  sink_.SetDevice(device);
+  sink_.SetDevice(DeviceFor(device));
   page_open_ = false;
   Status s = Check(feed_->FinishSheet());
   sink_.Flush();
@@ -223,7 +280,8 @@ Status JobRun::EndPage(pappl_device_t* device) {
 
 Status JobRun::End(pappl_device_t* device) {
   if (duplicate_) return Status::Ok();
-  sink_.SetDevice(device);
+  // A job that never started a page sends nothing and needs no device.
+  sink_.SetDevice(started_ ? DeviceFor(device) : nullptr);
   if (page_open_) {
     page_open_ = false;
     (void)Check(feed_->FinishSheet());
@@ -232,6 +290,7 @@ Status JobRun::End(pappl_device_t* device) {
   if (started_ && !failed_) (void)Check(engine_->EndJob());
   sink_.Flush();
   if (sink_.Error() && !failed_) Fail("Unable to write to the printer");
+  CloseOwnDevice();
   return failed_ ? Status::Fail("The job has failed") : Status::Ok();
 }
 

@@ -6,6 +6,10 @@
 //                   halftoner and PAPPL's cancel test; pages as whole sheets; the job's end.
 //                   The printer is woken only when the first page starts, so a job that
 //                   fails before any page sends nothing.
+//                   The device: PAPPL closes the printer's device at the very end of a job,
+//                   after it has let the next job start, so the next job may be handed a
+//                   device that is being closed, or none. Such a job opens a device of its own
+//                   on the printer's URI and closes it at its end.
 // Current(): the run of the calling thread. PAPPL calls a job's raster callbacks on one
 // thread, and a job started twice runs on two, so the run belongs to the thread, not the job.
 #pragma once
@@ -74,6 +78,8 @@ class JobRun {
   const Model& model() const { return *model_; }
   // Records a failure: the job's message and one error line in its log.
   void Fail(const std::string& message);
+  // The job opened a device of its own instead of the one PAPPL handed over.
+  bool own_device() const { return own_device_ != nullptr; }
 
   static JobRun* Current();
   static JobRun* StartCurrent(pappl_job_t* job, PrinterContext& printer);
@@ -81,6 +87,10 @@ class JobRun {
 
  private:
   Status Check(Status s);
+  bool PredecessorMayStillClose(const JobGate::Predecessor& predecessor) const;
+  // The device to write to, given the one PAPPL hands this step; null after a failure.
+  pappl_device_t* DeviceFor(pappl_device_t* handed);
+  void CloseOwnDevice();
 
   pappl_job_t* job_;
   const Model* model_;
@@ -88,6 +98,9 @@ class JobRun {
   int job_id_;
   bool entered_ = false, duplicate_ = false, failed_ = false, started_ = false;
   bool page_open_ = false;
+  bool file_device_ = false;  // a file: URI, which PAPPL closes after every job
+  bool unsettled_ = false;    // the previous job's end may still close the device
+  pappl_device_t* own_device_ = nullptr;
   int pages_ = 0;
   std::string folder_;
   FILE* log_ = nullptr;

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -112,10 +114,86 @@ scheduler_test::CommandResult AppServer::Run(std::vector<std::string> args, int 
       scheduler_test::Command(args, {"SNAP_COMMON=" + dir_ + "/state"}, timeout));
 }
 
-void AppServer::AddPrinter(const std::string& name, const std::string& driver) {
-  std::ofstream(DevicePath(name)).flush();  // a file device must exist before it is added
-  auto result = Run({"add", "-d", name, "-m", driver, "-v", "file://" + DevicePath(name)});
+void AppServer::AddPrinter(const std::string& name, const std::string& driver,
+                           const std::string& device_uri) {
+  std::string uri = device_uri;
+  if (uri.empty()) {
+    std::ofstream(DevicePath(name)).flush();  // a file device must exist before it is added
+    uri = "file://" + DevicePath(name);
+  }
+  auto result = Run({"add", "-d", name, "-m", driver, "-v", uri});
   if (!result.Ok()) throw std::runtime_error("add " + name + ": " + result.output);
+}
+
+SocketPrinter::SocketPrinter() {
+  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(addr);
+  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+      listen(listener_, 8) != 0 ||
+      getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (listener_ >= 0) close(listener_);
+    throw std::runtime_error(std::string("socket printer: ") + std::strerror(errno));
+  }
+  port_ = ntohs(addr.sin_port);
+  thread_ = std::thread([this] { Serve(); });
+}
+
+SocketPrinter::~SocketPrinter() {
+  stop_ = true;
+  thread_.join();
+  close(listener_);
+}
+
+// A raw-port printer serves one connection to its end before it takes the next; a second
+// client waits in the backlog meanwhile.
+void SocketPrinter::Serve() {
+  std::vector<uint8_t> buffer(65536);
+  while (!stop_) {
+    pollfd listening{listener_, POLLIN, 0};
+    if (poll(&listening, 1, 50) <= 0) continue;
+    const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    {
+      std::lock_guard lock(mutex_);
+      ++connections_;
+      connected_ = true;
+      last_activity_ = std::chrono::steady_clock::now();
+    }
+    while (!stop_) {
+      pollfd reading{fd, POLLIN, 0};
+      if (poll(&reading, 1, 50) <= 0) continue;
+      const ssize_t n = read(fd, buffer.data(), buffer.size());
+      if (n <= 0) break;
+      std::lock_guard lock(mutex_);
+      bytes_.insert(bytes_.end(), buffer.begin(), buffer.begin() + n);
+      last_activity_ = std::chrono::steady_clock::now();
+    }
+    close(fd);
+    std::lock_guard lock(mutex_);
+    connected_ = false;
+    last_activity_ = std::chrono::steady_clock::now();
+  }
+}
+
+std::vector<uint8_t> SocketPrinter::Bytes(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      const auto now = std::chrono::steady_clock::now();
+      if ((!connected_ && now - last_activity_ > std::chrono::milliseconds(300)) || now > deadline)
+        return bytes_;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+size_t SocketPrinter::connections() {
+  std::lock_guard lock(mutex_);
+  return connections_;
 }
 
 Ipp::Ipp(int port) : port_(port) {

@@ -2,14 +2,19 @@
 // file devices, and an IPP client that prints, watches and cancels jobs.
 //   AppServer   kemb-printer-app server in a scratch folder (state, spool, log, devices) on a
 //               free port, stopped by its PID
+//   SocketPrinter  a network printer on loopback: one connection at a time, bytes kept in order
 //   Ipp         Print-Job (busy answers retried), job state, Cancel-Job, waiting for jobs
 //   Sheets      whole-sheet PWG raster pages as a client renders them
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <cups/cups.h>
@@ -40,8 +45,10 @@ class AppServer {
   bool Running() { return daemon_ && daemon_->Running(); }
   pid_t pid() const { return daemon_ ? daemon_->pid() : -1; }
 
-  // A printer on a file device of its own (DevicePath); throws when `add` fails.
-  void AddPrinter(const std::string& name, const std::string& driver);
+  // A printer on a file device of its own (DevicePath), or on `device_uri`; throws when `add`
+  // fails.
+  void AddPrinter(const std::string& name, const std::string& driver,
+                  const std::string& device_uri = "");
   // The program with this server's state folder, for sub-commands.
   scheduler_test::CommandResult Run(std::vector<std::string> args, int timeout = 60) const;
   bool Stop();
@@ -51,6 +58,31 @@ class AppServer {
   std::string dir_ = folder_.path();
   int port_ = 0;
   std::unique_ptr<scheduler_test::Daemon> daemon_;
+};
+
+class SocketPrinter {
+ public:
+  SocketPrinter();  // listens on a free loopback port; throws when it cannot
+  ~SocketPrinter();
+  SocketPrinter(const SocketPrinter&) = delete;
+  SocketPrinter& operator=(const SocketPrinter&) = delete;
+
+  std::string Uri() const { return "socket://127.0.0.1:" + std::to_string(port_); }
+  // Everything received, once no connection has been open for a moment (up to `timeout`).
+  std::vector<uint8_t> Bytes(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  size_t connections();
+
+ private:
+  void Serve();
+  int listener_ = -1;
+  int port_ = 0;
+  std::mutex mutex_;
+  std::vector<uint8_t> bytes_;
+  size_t connections_ = 0;
+  bool connected_ = false;
+  std::chrono::steady_clock::time_point last_activity_ = std::chrono::steady_clock::now();
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
 };
 
 struct JobAttributes {

@@ -3,7 +3,8 @@
 //                 libcups's own reading of the built PPD (cupsRasterInterpretPPD)
 //   Models        resolutions and IEEE-1284 IDs against the PPDs; device-ID matching
 //   Gate          the job gate under threads: never two jobs in the driver, second starts
-//                 caught, admission closed until a job's thread has moved on
+//                 caught, admission closed until a job's thread has moved on, what the next
+//                 job learns of its predecessor
 //   Feed          sheet layouts (grey, black, 1-bit) print as their RGB sheet; missing rows are
 //                 paper
 #include <gtest/gtest.h>
@@ -238,6 +239,44 @@ TEST(Gate, NextJobWaitsForThePreviousJobThreadToEndButNotForAStreamingClient) {
     EXPECT_TRUE(gate->MayAdmit());
   });
   client.join();
+}
+
+// PAPPL closes the device at the very end of a job: the next job must learn how its
+// predecessor ran, and a second start, parked for good, must not hold up later jobs.
+TEST(Gate, EnteringJobLearnsHowThePreviousJobEnded) {
+  auto gate = JobGate::Create();
+  JobGate::Predecessor seen;
+  std::thread([&] {
+    ASSERT_EQ(gate->Enter(1, nullptr, false, &seen), JobGate::Entry::kRun);
+    gate->Leave(1);
+  }).join();
+  EXPECT_EQ(seen.job_id, 0) << "the first job has no predecessor";
+
+  std::thread([&] {
+    ASSERT_EQ(gate->Enter(2, nullptr, true, &seen), JobGate::Entry::kRun);
+    gate->Leave(2);
+  }).join();
+  EXPECT_EQ(seen.job_id, 1);
+  EXPECT_TRUE(seen.streamed) << "job 1 ran in a client thread";
+
+  std::atomic<bool> parked{false}, release{false};
+  std::thread second_start([&] {
+    EXPECT_EQ(gate->Enter(2, nullptr, true, &seen), JobGate::Entry::kDuplicate);
+    parked = true;
+    while (!release) std::this_thread::yield();
+  });
+  while (!parked) std::this_thread::yield();
+  EXPECT_TRUE(gate->MayAdmit()) << "a parked second start holds up the printer";
+
+  std::thread([&] {
+    ASSERT_EQ(gate->Enter(3, nullptr, true, &seen), JobGate::Entry::kRun);
+    gate->Leave(3);
+  }).join();
+  EXPECT_EQ(seen.job_id, 2);
+  EXPECT_FALSE(seen.streamed);
+  EXPECT_LT(seen.since_end, std::chrono::seconds(1)) << "job 2's thread ended just now";
+  release = true;
+  second_start.join();
 }
 
 TEST(Gate, WaitingJobGivesUpWhenCancelled) {
