@@ -154,13 +154,9 @@ bool EndJob(pappl_job_t*, pappl_pr_options_t*, pappl_device_t* device) {
 
 // PWG raster handed over as a file (the printer-specific format): read here.
 bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-  PrinterContext* context = ContextOf(papplJobGetPrinter(job));
-  if (!context) return false;
-  JobRun* run = JobRun::StartCurrent(job, *context);
-  struct EndRun {
-    ~EndRun() { JobRun::EndCurrent(); }
-  } end_run;
-  if (!run->Begin(device)) return false;
+  CurrentRun current(job, device);
+  JobRun* run = current.get();
+  if (!run) return false;
   if (run->duplicate()) return true;
   const char* filename = papplJobGetFilename(job);
   int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;

@@ -307,4 +307,18 @@ void JobRun::EndCurrent() {
   t_run.reset();
 }
 
+CurrentRun::CurrentRun(pappl_job_t* job, pappl_device_t* device) {
+  PrinterContext* context = ContextOf(papplJobGetPrinter(job));
+  if (!context) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer has no KEMB driver.");
+    return;
+  }
+  run_ = JobRun::StartCurrent(job, *context);
+  begun_ = run_->Begin(device);
+}
+
+CurrentRun::~CurrentRun() {
+  if (run_) JobRun::EndCurrent();
+}
+
 }  // namespace kemb::app

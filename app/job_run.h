@@ -10,6 +10,8 @@
 //                   after it has let the next job start, so the next job may be handed a
 //                   device that is being closed, or none. Such a job opens a device of its own
 //                   on the printer's URI and closes it at its end.
+//   CurrentRun      a job PAPPL hands over whole, to a filter or as a file: the thread's run
+//                   for the scope of one call, begun, and ended on every way out
 // Current(): the run of the calling thread. PAPPL calls a job's raster callbacks on one
 // thread, and a job started twice runs on two, so the run belongs to the thread, not the job.
 #pragma once
@@ -107,6 +109,22 @@ class JobRun {
   DeviceSink sink_;
   std::unique_ptr<PageEngine> engine_;
   std::optional<SheetFeed> feed_;
+};
+
+class CurrentRun {
+ public:
+  CurrentRun(pappl_job_t* job, pappl_device_t* device);
+  ~CurrentRun();
+  CurrentRun(const CurrentRun&) = delete;
+  CurrentRun& operator=(const CurrentRun&) = delete;
+
+  // Null when the job ends before it starts: not a KEMB printer, cancelled while waiting for
+  // the printer, or no folder (the job's message says which).
+  JobRun* get() const { return begun_ ? run_ : nullptr; }
+
+ private:
+  JobRun* run_ = nullptr;
+  bool begun_ = false;
 };
 
 }  // namespace kemb::app

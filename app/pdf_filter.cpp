@@ -112,16 +112,9 @@ int Reap(pid_t pid) {
 }  // namespace
 
 bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
-  PrinterContext* context = ContextOf(papplJobGetPrinter(job));
-  if (!context) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer has no KEMB driver.");
-    return false;
-  }
-  JobRun* run = JobRun::StartCurrent(job, *context);
-  struct EndRun {
-    ~EndRun() { JobRun::EndCurrent(); }
-  } end_run;
-  if (!run->Begin(device)) return false;
+  CurrentRun current(job, device);
+  JobRun* run = current.get();
+  if (!run) return false;
   if (run->duplicate()) return true;
 
   const char* filename = papplJobGetFilename(job);
