@@ -12,6 +12,7 @@
 set -uo pipefail
 build=$(cd "$1" && pwd); shift
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/app_server.sh"
 app="$build/bin/kemb-printer-app"
 stock=/usr/share/cups/ipptool
 work="$build/app-conformance"
@@ -66,29 +67,10 @@ for type in srgb-8 sgray-8; do
 done
 
 # The server, on a free loopback port.
-port=""
-for _ in $(seq 1 50); do  # a loopback port nothing listens on
-  candidate=$((20000 + RANDOM % 20000))
-  (exec 3<>/dev/tcp/127.0.0.1/$candidate) 2>/dev/null || { port=$candidate; break; }
-done
-[ -n "$port" ] || { echo "no free port"; exit 1; }
-export SNAP_COMMON="$work/state"
 : > "$work/device.prn"
-"$app" server -o server-port=$port -o server-options=no-tls -o listen-hostname=localhost \
-  -o server-hostname=localhost -o spool-directory="$work/spool" -o log-file="$work/app.log" \
-  -o log-level=info > "$work/server.out" 2>&1 &
-pid=$!
-stop() {
-  if kill -0 $pid 2>/dev/null; then
-    kill -TERM $pid
-    for _ in $(seq 1 150); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-    kill -0 $pid 2>/dev/null && kill -KILL $pid
-  fi
-}
-trap stop EXIT
+start_app_server "$app" "$work" -o log-level=info || exit 1
 for _ in $(seq 1 100); do
   ipptool -T 2 ipp://localhost:$port/ipp/system get-system-attributes.test >/dev/null 2>&1 && break
-  (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && break
   sleep 0.1
 done
 "$app" add -d conf -m kemb_wmz24 -v "file://$work/device.prn" || { echo "add failed"; cat "$work/server.out"; exit 1; }

@@ -7,32 +7,14 @@
 # Usage: web_check.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "$1" && pwd)
+. "$(cd "$(dirname "$0")" && pwd)/app_server.sh"
 app="$build/bin/kemb-printer-app"
 work="$build/app-web"
 browser=$(command -v chromium || command -v chromium-browser || true)
 [ -n "$browser" ] || { echo "chromium is not installed (package chromium)"; exit 1; }
 rm -rf "$work"; mkdir -p "$work/state" "$work/profile"
-export SNAP_COMMON="$work/state"
-port=""
-for _ in $(seq 1 50); do  # a loopback port nothing listens on
-  candidate=$((20000 + RANDOM % 20000))
-  (exec 3<>/dev/tcp/127.0.0.1/$candidate) 2>/dev/null || { port=$candidate; break; }
-done
-[ -n "$port" ] || { echo "no free port"; exit 1; }
 : > "$work/device.prn"
-"$app" server -o server-port=$port -o server-options=no-tls -o listen-hostname=localhost \
-  -o server-hostname=localhost -o spool-directory="$work/spool" -o log-file="$work/app.log" \
-  > "$work/server.out" 2>&1 &
-pid=$!
-stop() {
-  if kill -0 $pid 2>/dev/null; then
-    kill -TERM $pid
-    for _ in $(seq 1 150); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-    kill -0 $pid 2>/dev/null && kill -KILL $pid
-  fi
-}
-trap stop EXIT
-for _ in $(seq 1 100); do (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && break; sleep 0.1; done
+start_app_server "$app" "$work" || exit 1
 "$app" add -d office-wmz24 -m kemb_wmz24 -v "file://$work/device.prn" || exit 1
 
 chrome() {
