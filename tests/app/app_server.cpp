@@ -210,16 +210,25 @@ std::string Ipp::Uri(const std::string& printer) const {
   return "ipp://localhost:" + std::to_string(port_) + "/ipp/print/" + printer;
 }
 
+ipp_t* Ipp::NewRequest(ipp_op_t op, const std::string& printer) const {
+  ipp_t* request = ippNewRequest(op);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+               Uri(printer).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+  return request;
+}
+
+ipp_t* Ipp::Do(const std::string& printer, ipp_t* request) {
+  return cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str());
+}
+
 Submitted Ipp::Print(const std::string& printer, const std::vector<uint8_t>& document,
                      const std::string& format, const JobAttributes& attrs, int busy_seconds) {
   Submitted result;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(busy_seconds);
   const std::string resource = "/ipp/print/" + printer;
   for (;;) {
-    ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 Uri(printer).c_str());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+    ipp_t* request = NewRequest(IPP_OP_PRINT_JOB, printer);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
                  format.c_str());
     if (!attrs.content.empty())
@@ -277,12 +286,9 @@ Submitted Ipp::Print(const std::string& printer, const std::vector<uint8_t>& doc
 }
 
 ipp_jstate_t Ipp::JobState(const std::string& printer, int job_id) {
-  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-               Uri(printer).c_str());
+  ipp_t* request = NewRequest(IPP_OP_GET_JOB_ATTRIBUTES, printer);
   ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job_id);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
-  ipp_t* response = cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str());
+  ipp_t* response = Do(printer, request);
   ipp_jstate_t state = static_cast<ipp_jstate_t>(
       ippGetInteger(ippFindAttribute(response, "job-state", IPP_TAG_ENUM), 0));
   ippDelete(response);
@@ -290,12 +296,9 @@ ipp_jstate_t Ipp::JobState(const std::string& printer, int job_id) {
 }
 
 bool Ipp::Cancel(const std::string& printer, int job_id) {
-  ipp_t* request = ippNewRequest(IPP_OP_CANCEL_JOB);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-               Uri(printer).c_str());
+  ipp_t* request = NewRequest(IPP_OP_CANCEL_JOB, printer);
   ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job_id);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
-  ippDelete(cupsDoRequest(http_, request, ("/ipp/print/" + printer).c_str()));
+  ippDelete(Do(printer, request));
   return cupsLastError() <= IPP_STATUS_OK_CONFLICTING;
 }
 

@@ -116,6 +116,11 @@ class Ipp {
   // Waits until every job is completed, aborted or cancelled; returns their states.
   std::map<int, ipp_jstate_t> Wait(const std::string& printer, const std::vector<int>& ids,
                                    int timeout_seconds = 300);
+  // A request of `op` for the printer, with the operation attributes every request carries.
+  ipp_t* NewRequest(ipp_op_t op, const std::string& printer) const;
+  // Sends a request from NewRequest on this client's connection (and frees it): the response,
+  // or null.
+  ipp_t* Do(const std::string& printer, ipp_t* request);
 
  private:
   std::string Uri(const std::string& printer) const;

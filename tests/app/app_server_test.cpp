@@ -453,30 +453,14 @@ std::vector<uint8_t> Picture(const std::string& dir, const std::string& device,
   return ReadBytes(path);
 }
 
-// An IPP request on a connection of its own; the response or null.
-ipp_t* Request(int port, const std::string& printer, ipp_t* request) {
-  const std::string uri = "ipp://localhost:" + std::to_string(port) + "/ipp/print/" + printer;
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
-  http_t* http = httpConnect2("localhost", port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
-                              30000, nullptr);
-  if (!http) {
-    ippDelete(request);
-    return nullptr;
-  }
-  ipp_t* response = cupsDoRequest(http, request, ("/ipp/print/" + printer).c_str());
-  httpClose(http);
-  return response;
-}
-
 struct JobStatus {
   std::string message;  // job-state-message
   std::string reasons;  // job-state-reasons, comma-separated
 };
-JobStatus StatusOf(int port, const std::string& printer, int job_id) {
-  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+JobStatus StatusOf(Ipp& ipp, const std::string& printer, int job_id) {
+  ipp_t* request = ipp.NewRequest(IPP_OP_GET_JOB_ATTRIBUTES, printer);
   ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job_id);
-  ipp_t* response = Request(port, printer, request);
+  ipp_t* response = ipp.Do(printer, request);
   JobStatus status;
   char text[1024] = "";
   if (ipp_attribute_t* a = ippFindAttribute(response, "job-state-message", IPP_TAG_TEXT))
@@ -570,7 +554,7 @@ TEST_F(ImageJobs, BrokenImageAbortsWithAMessageAndSendsNothingAndTheNextJobPrint
     ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
     EXPECT_EQ(ipp_->Wait("lq", {job.job_id})[job.job_id], IPP_JSTATE_ABORTED);
     EXPECT_EQ(FileSize(server_->DevicePath("lq")), before) << "bytes reached the printer";
-    const JobStatus status = StatusOf(server_->port(), "lq", job.job_id);
+    const JobStatus status = StatusOf(*ipp_, "lq", job.job_id);
     EXPECT_EQ(status.message.rfind(c.message, 0), 0u) << status.message;
     EXPECT_NE(status.reasons.find("document-format-error"), std::string::npos) << status.reasons;
   }
@@ -697,11 +681,11 @@ TEST_F(PrinterActions, IdentifyRingsTheBellAndSendsNothingElse) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const size_t before = FileSize(server_->DevicePath("lq"));
-    ipp_t* request = ippNewRequest(IPP_OP_IDENTIFY_PRINTER);
+    ipp_t* request = ipp_->NewRequest(IPP_OP_IDENTIFY_PRINTER, "lq");
     if (c.actions)
       ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "identify-actions", nullptr,
                    c.actions);
-    ipp_t* response = Request(server_->port(), "lq", request);
+    ipp_t* response = ipp_->Do("lq", request);
     ASSERT_NE(response, nullptr) << cupsLastErrorString();
     EXPECT_EQ(ippGetStatusCode(response), IPP_STATUS_OK) << cupsLastErrorString();
     ippDelete(response);
@@ -745,13 +729,13 @@ WebPage Web(int port, const std::string& path, const std::string* form = nullptr
 }
 
 // The newest job of the printer named `name`, or 0.
-int NewestJob(int port, const std::string& printer, const std::string& name) {
-  ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+int NewestJob(Ipp& ipp, const std::string& printer, const std::string& name) {
+  ipp_t* request = ipp.NewRequest(IPP_OP_GET_JOBS, printer);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
   static const char* const kWanted[] = {"job-id", "job-name"};
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
                 kWanted);
-  ipp_t* response = Request(port, printer, request);
+  ipp_t* response = ipp.Do(printer, request);
   int newest = 0, id = 0;
   bool named = false;
   // One group of attributes per job, in no set order.
@@ -792,7 +776,7 @@ TEST_F(PrinterActions, WebPagePrintTestPagePrintsTheTestPage) {
   const std::string form = "session=" + session + "&action=print-test-page";
   const WebPage done = Web(server_->port(), "/lq/", &form);
   EXPECT_NE(done.body.find("Test page printed."), std::string::npos) << done.body;
-  const int job = NewestJob(server_->port(), "lq", "Test Page");
+  const int job = NewestJob(*ipp_, "lq", "Test Page");
   ASSERT_GT(job, 0) << "no test page job";
   EXPECT_EQ(ipp_->Wait("lq", {job})[job], IPP_JSTATE_COMPLETED) << server_->JobLog(job);
   const std::vector<uint8_t> bytes = Tail(device, before);
