@@ -43,11 +43,6 @@ int FreePort() {
 
 }  // namespace
 
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 size_t FileSize(const std::string& path) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   return in ? static_cast<size_t>(in.tellg()) : 0;

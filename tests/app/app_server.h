@@ -25,7 +25,7 @@
 
 namespace kemb::app_test {
 
-std::vector<uint8_t> ReadBytes(const std::string& path);
+using testing::ReadFile;
 size_t FileSize(const std::string& path);
 
 class AppServer {

@@ -40,7 +40,7 @@ namespace kemb::app_test {
 namespace {
 
 std::vector<uint8_t> Tail(const std::string& path, size_t from) {
-  std::vector<uint8_t> all = ReadBytes(path);
+  std::vector<uint8_t> all = ReadFile(path);
   return from < all.size() ? std::vector<uint8_t>(all.begin() + static_cast<long>(from), all.end())
                            : std::vector<uint8_t>{};
 }
@@ -70,7 +70,7 @@ std::vector<uint8_t> PrintAlone(AppServer& server, Ipp& ipp, const std::string& 
 }
 
 std::vector<uint8_t> SamplePdf() {
-  return ReadBytes(std::string(KEMB_SOURCE_DIR) + "/samples/sample.pdf");
+  return ReadFile(std::string(KEMB_SOURCE_DIR) + "/samples/sample.pdf");
 }
 
 // A PDF of `pages` grey-ramp pages made by Ghostscript: picture pages that take a while.
@@ -84,7 +84,7 @@ std::vector<uint8_t> RampPdf(const std::string& dir, int pages) {
       scheduler_test::Command({"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
                                "-sPAPERSIZE=a4", "-o", path, "-c", ps}));
   EXPECT_TRUE(r.Ok()) << r.output;
-  return ReadBytes(path);
+  return ReadFile(path);
 }
 
 struct Printers {
@@ -214,7 +214,7 @@ TEST_F(PdfJobs, PdfPrintsAsItsGhostscriptSheetsThroughThePwgPath) {
        std::string(KEMB_SOURCE_DIR) + "/samples/sample.pdf"}));
   ASSERT_TRUE(r.Ok()) << r.output;
   const std::vector<uint8_t> via_pwg =
-      PrintAlone(*server_, *ipp_, "lq", ReadBytes(pwg_path), "image/pwg-raster");
+      PrintAlone(*server_, *ipp_, "lq", ReadFile(pwg_path), "image/pwg-raster");
   EXPECT_GT(via_pdf.size(), 9800u);
   EXPECT_TRUE(via_pdf == via_pwg) << FirstDifference(via_pdf, via_pwg);
 }
@@ -349,7 +349,7 @@ void LoadPrinter(AppServer& server, Ipp& ipp, const std::string& printer,
 
 TEST_F(Load, FourClientsTenJobsFiveRoundsOnAFileDeviceEachJobWholeAndInOrder) {
   const std::string path = server_->DevicePath("lq");
-  LoadPrinter(*server_, *ipp_, "lq", [&] { return ReadBytes(path); });
+  LoadPrinter(*server_, *ipp_, "lq", [&] { return ReadFile(path); });
 }
 
 // PAPPL keeps a network printer's connection between jobs and closes it only when no job is
@@ -450,7 +450,7 @@ std::vector<uint8_t> Picture(const std::string& dir, const std::string& device,
        "0 1 9 { /i exch def i 10 div setgray i 36 mul 0 36 240 rectfill } for "
        "0 setgray 20 100 320 20 rectfill showpage"}));
   EXPECT_TRUE(r.Ok()) << r.output;
-  return ReadBytes(path);
+  return ReadFile(path);
 }
 
 struct JobStatus {
@@ -629,7 +629,7 @@ std::vector<uint8_t> BoxPng(const std::string& path, const PngKind& kind) {
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
   fclose(f);
-  return ReadBytes(path);
+  return ReadFile(path);
 }
 
 TEST_F(ImageJobs, PngOfEveryPixelFormatPrintsAsItsPlainTwin) {

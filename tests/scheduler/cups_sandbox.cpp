@@ -1,6 +1,7 @@
 // The private scheduler's folder, configuration, start, stop and queries.
 #include "scheduler/cups_sandbox.h"
 
+#include <glob.h>
 #include <sys/stat.h>
 #include <chrono>
 #include <cstdlib>
@@ -50,6 +51,21 @@ std::string ReadText(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+  const std::string text = ReadText(path);
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+std::vector<std::string> Glob(const std::string& pattern) {
+  std::vector<std::string> paths;
+  glob_t found{};
+  if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
+    for (size_t i = 0; i < found.gl_pathc; ++i) paths.emplace_back(found.gl_pathv[i]);
+  }
+  globfree(&found);
+  return paths;
 }
 
 Sandbox::Sandbox(const SandboxPrograms& programs) : programs_(programs) {

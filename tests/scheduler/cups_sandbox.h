@@ -11,6 +11,7 @@
 #pragma once
 
 #include <map>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,7 +60,10 @@ class Sandbox {
   std::unique_ptr<Daemon> cupsd_;
 };
 
-// Text of a file; empty when it cannot be read.
+// Text or bytes of a file; empty when it cannot be read.
 std::string ReadText(const std::string& path);
+std::vector<uint8_t> ReadBytes(const std::string& path);
+// Paths that match a shell pattern.
+std::vector<std::string> Glob(const std::string& pattern);
 
 }  // namespace kemb::scheduler_test

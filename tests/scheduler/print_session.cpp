@@ -1,7 +1,6 @@
 // Running the scheduler session and reading the paper geometry from the PPDs.
 #include "scheduler/print_session.h"
 
-#include <glob.h>
 #include <unistd.h>
 #include <algorithm>
 #include <chrono>
@@ -23,20 +22,7 @@ namespace fs = std::filesystem;
 
 constexpr int kJobSeconds = 120;
 
-std::vector<std::string> Glob(const std::string& pattern) {
-  std::vector<std::string> paths;
-  glob_t found{};
-  if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
-    for (size_t i = 0; i < found.gl_pathc; ++i) paths.emplace_back(found.gl_pathv[i]);
-  }
-  globfree(&found);
-  return paths;
-}
 
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  const std::string text = ReadText(path);
-  return std::vector<uint8_t>(text.begin(), text.end());
-}
 
 // Ids ending in 5dd: every job's spool files share /tmp, and the filter tests running beside
 // us use small fixed ids and ids ending in 1dd or 10dd.

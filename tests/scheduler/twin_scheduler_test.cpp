@@ -4,7 +4,6 @@
 // other's page numbers while they run. Every round, each printer file must be byte for byte
 // what that scheduler printed alone, and neither the shared /tmp nor the schedulers' own
 // temporary folders (where the filter keeps its pages) may keep a file of the job.
-#include <glob.h>
 #include <unistd.h>
 
 #include <array>
@@ -53,20 +52,7 @@ Bytes Document(bool pictures_first, unsigned seed) {
   return testing::RasterBytes(pages, CUPS_RASTER_WRITE_COMPRESSED);
 }
 
-Bytes ReadBytes(const std::string& path) {
-  const std::string text = ReadText(path);
-  return Bytes(text.begin(), text.end());
-}
 
-std::vector<std::string> Glob(const std::string& pattern) {
-  std::vector<std::string> paths;
-  glob_t found{};
-  if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
-    for (size_t i = 0; i < found.gl_pathc; ++i) paths.emplace_back(found.gl_pathv[i]);
-  }
-  globfree(&found);
-  return paths;
-}
 
 // Job ids ending in 7dd: the other filter tests use other endings.
 int FirstJobId() {
