@@ -121,15 +121,22 @@ void PushPage(PageEngine& engine, const Page& page, unsigned dpi,
   ASSERT_TRUE(finished.ok()) << finished.error;
 }
 
+// Settings of a job whose printer bytes and log stay in memory.
+JobSettings SettingsFor(const std::string& id, const std::string& spool_dir, ByteSink* out,
+                        FILE* log) {
+  JobSettings settings;
+  settings.id = id;
+  settings.spool_dir = spool_dir;
+  settings.out = out;
+  settings.log = log;
+  return settings;
+}
+
 Output RunEngine(const Page& page, unsigned dpi, const std::string& spool_dir,
                  const std::string& id = "5", Content content = Content::kAuto) {
   MemorySink sink;
   MemoryLog log;
-  JobSettings settings;
-  settings.id = id;
-  settings.spool_dir = spool_dir;
-  settings.out = &sink;
-  settings.log = log.get();
+  JobSettings settings = SettingsFor(id, spool_dir, &sink, log.get());
   settings.halftone = InProcessHalftoner({});
   PageEngine engine(settings);
   EXPECT_TRUE(engine.StartJob().ok());
@@ -231,11 +238,7 @@ TEST(PageEngine, TwoJobsInOneProcess) {
   bool cancel_second = false;
   std::vector<std::unique_ptr<PageEngine>> engines;
   for (int j = 0; j < 2; ++j) {
-    JobSettings settings;
-    settings.id = "1";
-    settings.spool_dir = spool.path();
-    settings.out = &sinks[j];
-    settings.log = logs[j].get();
+    JobSettings settings = SettingsFor("1", spool.path(), &sinks[j], logs[j].get());
     settings.halftone = InProcessHalftoner({});
     if (j == 1) settings.canceled = [&cancel_second] { return cancel_second; };
     engines.push_back(std::make_unique<PageEngine>(settings));
@@ -284,11 +287,7 @@ TEST(PageEngine, PagesBeyondThePrinterAreRefused) {
     TempDir spool;
     MemorySink sink;
     MemoryLog log;
-    JobSettings settings;
-    settings.id = "9";
-    settings.spool_dir = spool.path();
-    settings.out = &sink;
-    settings.log = log.get();
+    JobSettings settings = SettingsFor("9", spool.path(), &sink, log.get());
     PageEngine engine(settings);
     PageDescription page = Describe(Page{2, 1, {}}, 180);
     c.spoil(page);
@@ -305,11 +304,7 @@ TEST(PageEngine, JobIdsOtherThanNumbersAreRefused) {
   for (const char* id : {"", "../5", "5/6", "12345678901", "5 "}) {
     TempDir spool;
     MemorySink sink;
-    JobSettings settings;
-    settings.id = id;
-    settings.spool_dir = spool.path();
-    settings.out = &sink;
-    settings.log = stderr;
+    JobSettings settings = SettingsFor(id, spool.path(), &sink, stderr);
     PageEngine engine(settings);
     EXPECT_EQ(engine.MakeSpoolFolder().error, "Invalid job ID") << id;
     EXPECT_FALSE(engine.StartPage(Describe(Page{2, 1, {}}, 180)).ok()) << id;
@@ -323,11 +318,7 @@ TEST(PageEngine, RowsOutsideAPageAreRefused) {
   TempDir spool;
   MemorySink sink;
   MemoryLog log;
-  JobSettings settings;
-  settings.id = "9";
-  settings.spool_dir = spool.path();
-  settings.out = &sink;
-  settings.log = log.get();
+  JobSettings settings = SettingsFor("9", spool.path(), &sink, log.get());
   PageEngine engine(settings);
   const uint8_t row[6] = {0, 0, 0, 255, 255, 255};
   EXPECT_FALSE(engine.AddRow(row).ok());
