@@ -108,11 +108,11 @@ std::string Describe(const cups_page_header2_t& h) {
 }
 
 // Raster jobs PAPPL reads itself: streamed PWG and Apple raster, JPEG, PNG.
-bool StartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+bool StartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   PrinterContext* context = ContextOf(papplJobGetPrinter(job));
   if (!context) return false;
   JobRun* run = JobRun::StartCurrent(job, *context);
-  if (!run->Begin(device)) {
+  if (!run->Begin()) {
     JobRun::EndCurrent();
     return false;
   }
@@ -154,7 +154,7 @@ bool EndJob(pappl_job_t*, pappl_pr_options_t*, pappl_device_t* device) {
 
 // PWG raster handed over as a file (the printer-specific format): read here.
 bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-  CurrentRun current(job, device);
+  CurrentRun current(job);
   JobRun* run = current.get();
   if (!run) return false;
   if (run->duplicate()) return true;

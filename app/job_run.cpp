@@ -133,7 +133,7 @@ bool JobRun::canceled() const {
   return papplJobIsCanceled(job_);
 }
 
-bool JobRun::Begin(pappl_device_t*) {
+bool JobRun::Begin() {
   // PAPPL's own job threads print jobs it has spooled; streamed raster runs in the client's
   // thread, which goes on serving the client afterwards.
   const bool job_thread = papplJobGetFilename(job_) != nullptr;
@@ -307,14 +307,14 @@ void JobRun::EndCurrent() {
   t_run.reset();
 }
 
-CurrentRun::CurrentRun(pappl_job_t* job, pappl_device_t* device) {
+CurrentRun::CurrentRun(pappl_job_t* job) {
   PrinterContext* context = ContextOf(papplJobGetPrinter(job));
   if (!context) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer has no KEMB driver.");
     return;
   }
   run_ = JobRun::StartCurrent(job, *context);
-  begun_ = run_->Begin(device);
+  begun_ = run_->Begin();
 }
 
 CurrentRun::~CurrentRun() {

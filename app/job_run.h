@@ -61,7 +61,7 @@ class JobRun {
   JobRun& operator=(const JobRun&) = delete;
 
   // Waits for the printer. False: cancelled while waiting, or no spool folder.
-  bool Begin(pappl_device_t* device);
+  bool Begin();
   // A second start of a job that already ran or runs: it must do nothing.
   bool duplicate() const { return duplicate_; }
 
@@ -113,7 +113,7 @@ class JobRun {
 
 class CurrentRun {
  public:
-  CurrentRun(pappl_job_t* job, pappl_device_t* device);
+  explicit CurrentRun(pappl_job_t* job);
   ~CurrentRun();
   CurrentRun(const CurrentRun&) = delete;
   CurrentRun& operator=(const CurrentRun&) = delete;

@@ -112,7 +112,7 @@ int Reap(pid_t pid) {
 }  // namespace
 
 bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
-  CurrentRun current(job, device);
+  CurrentRun current(job);
   JobRun* run = current.get();
   if (!run) return false;
   if (run->duplicate()) return true;
