@@ -38,8 +38,10 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 # One run at a time on a machine: a second checkout's run would purge what this one prints with.
-exec 9>/tmp/kemb-package-test.lock
-flock -w 600 9 || fail "another package test has held /tmp/kemb-package-test.lock for 10 minutes"
+# The lock lives where system locks do, not among temporary files.
+mkdir -p /run/lock
+exec 9>/run/lock/kemb-package-test.lock
+flock -w 600 9 || fail "another package test has held /run/lock/kemb-package-test.lock for 10 minutes"
 
 mapfile -t packages < <(sed -n 's/^Package: *//p' "$root/debian/control")
 [ ${#packages[@]} -gt 0 ] || fail "debian/control names no package"
