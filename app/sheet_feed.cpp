@@ -28,6 +28,10 @@ Status SheetFeed::StartSheet(const Model& model, const SheetFormat& sheet, Conte
   const Paper paper = PaperForSize(sheet.width_points, sheet.length_points, sheet.continuous);
   area_ = PrintableArea(paper, sheet.resolution);
   next_row_ = 0;
+  const size_t bits = sheet.layout == PixelLayout::kBlack1 ? 1
+                      : sheet.layout == PixelLayout::kRgb8 ? 24
+                                                           : 8;
+  line_bytes_ = (size_t{sheet.width} * bits + 7) / 8;
   if (area_.width == 0 || area_.height == 0)
     return Status::Fail("The sheet leaves no printable area");
   if (sheet.width == 0 || sheet.height == 0) return Status::Fail("Empty page raster");
@@ -47,12 +51,8 @@ Status SheetFeed::AddLine(unsigned y, std::span<const uint8_t> line) {
 }
 
 Status SheetFeed::FeedRow(std::span<const uint8_t> line) {
-  const size_t needed = (size_t{sheet_.width} * (sheet_.layout == PixelLayout::kBlack1 ? 1 : 8) *
-                             (sheet_.layout == PixelLayout::kRgb8 ? 3 : 1) +
-                         7) /
-                        8;
   if (!line.empty()) {
-    if (line.size() < needed) return Status::Fail("Short raster line");
+    if (line.size() < line_bytes_) return Status::Fail("Short raster line");
     // Columns of the area that lie on the sheet's raster; the rest stay paper.
     const unsigned first = area_.x;
     const unsigned last = std::min(sheet_.width, area_.x + area_.width);

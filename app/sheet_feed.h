@@ -54,6 +54,7 @@ class SheetFeed {
   SheetFormat sheet_;
   Area area_;
   unsigned next_row_ = 0;  // rows of the area fed so far
+  size_t line_bytes_ = 0;  // bytes of one row of the sheet's raster
   std::vector<uint8_t> row_;
 };
 
