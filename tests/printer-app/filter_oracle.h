@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_server.h"
+#include "printer-app/app_server.h"
 
 namespace kemb::app_test {
 

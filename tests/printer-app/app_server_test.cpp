@@ -30,8 +30,8 @@
 #include <sstream>
 #include <thread>
 
-#include "app/app_server.h"
-#include "app/filter_oracle.h"
+#include "printer-app/app_server.h"
+#include "printer-app/filter_oracle.h"
 #include "models.h"
 #include "scheduler/process.h"
 #include "test_page.h"

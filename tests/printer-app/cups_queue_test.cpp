@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/app_server.h"
+#include "printer-app/app_server.h"
 #include "scheduler/cups_sandbox.h"
 #include "scheduler/process.h"
 

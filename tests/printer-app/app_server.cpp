@@ -1,5 +1,5 @@
 // AppServer, Ipp and the sheet renderer.
-#include "app/app_server.h"
+#include "printer-app/app_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

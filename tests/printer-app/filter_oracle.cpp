@@ -1,5 +1,5 @@
 // The filter oracle: PPD header, crop, filter run.
-#include "app/filter_oracle.h"
+#include "printer-app/filter_oracle.h"
 
 #include <cmath>
 #include <cstring>
