@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "app_config.h"
 #include "test_page.h"
@@ -48,7 +49,7 @@ Resolution ResolutionFor(const Model& model, pappl_job_t* job, ipp_quality_t qua
   }
 }
 
-Content ContentFor(pappl_content_t content) {
+Content ContentFor(pappl_content_t content, const char* format) {
   switch (content) {
     case PAPPL_CONTENT_TEXT:
       return Content::kText;
@@ -59,8 +60,14 @@ Content ContentFor(pappl_content_t content) {
     case PAPPL_CONTENT_TEXT_AND_GRAPHIC:
       return Content::kTextAndGraphic;
     default:
-      return Content::kAuto;
+      break;
   }
+  // The application's own `auto`: the page-wide dark share prints photos as black blocks, so a
+  // picture sent as an image prints as a photo and every other page keeps its text crisp with
+  // its pictures halftoned.
+  const std::string_view f = format ? format : "";
+  if (f == "image/jpeg" || f == "image/png") return Content::kPhoto;
+  return Content::kTextAndGraphic;
 }
 
 bool SheetFormatOf(const cups_page_header2_t& header, const pappl_pr_options_t* options,
@@ -119,7 +126,7 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   return true;
 }
 
-bool StartPage(pappl_job_t*, pappl_pr_options_t* options, pappl_device_t* device, unsigned) {
+bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned) {
   JobRun* run = JobRun::Current();
   if (!run) return false;
   if (run->duplicate()) return true;
@@ -128,7 +135,9 @@ bool StartPage(pappl_job_t*, pappl_pr_options_t* options, pappl_device_t* device
     run->Fail("Unsupported page raster: " + Describe(options->header));
     return false;
   }
-  return run->StartPage(device, sheet, ContentFor(options->print_content_optimize)).ok();
+  return run->StartPage(device, sheet,
+                       ContentFor(options->print_content_optimize, papplJobGetFormat(job)))
+      .ok();
 }
 
 bool WriteLine(pappl_job_t*, pappl_pr_options_t* options, pappl_device_t*, unsigned y,
@@ -233,7 +242,8 @@ bool PrintRaster(JobRun& run, cups_raster_t* raster, pappl_device_t* device,
                  const pappl_pr_options_t* options) {
   cups_page_header2_t header;
   std::vector<uint8_t> line;
-  const Content content = ContentFor(options->print_content_optimize);
+  const Content content =
+      ContentFor(options->print_content_optimize, papplJobGetFormat(run.job()));
   while (!run.canceled() && cupsRasterReadHeader2(raster, &header)) {
     SheetFormat sheet;
     if (!SheetFormatOf(header, options, &sheet)) {

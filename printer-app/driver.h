@@ -4,7 +4,7 @@
 //   AutoAdd          the driver for a discovered device's IEEE-1284 ID
 //   ResolutionFor    the job's resolution: printer-resolution if given, else print-quality
 //                    mapped explicitly (draft, normal, high)
-//   ContentFor       print-content-optimize as the engine's content choice
+//   ContentFor       print-content-optimize as the engine's content choice; `auto` by format
 //   SheetFormatOf    a PWG/CUPS page header as the sheet it describes
 //   PrintRaster      every page of a raster stream through the job (PDF filter, raster files)
 #pragma once
@@ -28,7 +28,7 @@ const char* AutoAdd(const char* device_info, const char* device_uri, const char*
                     void* data);
 
 Resolution ResolutionFor(const Model& model, pappl_job_t* job, ipp_quality_t quality);
-Content ContentFor(pappl_content_t content);
+Content ContentFor(pappl_content_t content, const char* format);
 // False for pixel layouts the driver cannot read.
 bool SheetFormatOf(const cups_page_header2_t& header, const pappl_pr_options_t* options,
                    SheetFormat* sheet);

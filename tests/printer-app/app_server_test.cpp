@@ -28,6 +28,7 @@
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 #include "printer-app/app_server.h"
@@ -148,6 +149,15 @@ const SameBytesCase kSameBytes[] = {
      Drawing::kText, "photo"},
 };
 
+// The filter's option for the application's choice: the application's own `auto` (and no
+// choice) prints a raster page as text-and-graphic, where the filter's `auto` would let the
+// page-wide dark share decide.
+std::string FilterOptionFor(std::string_view app_content) {
+  if (app_content.empty() || app_content == "auto")
+    return "print-content-optimize=text-and-graphic";
+  return "print-content-optimize=" + std::string(app_content);
+}
+
 class AppSuite : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -177,8 +187,7 @@ TEST_F(SameBytes, WholeSheetsPrintTheFiltersBytesForThePrintableArea) {
     attrs.media_type = c.media_type;
     const std::vector<uint8_t> got =
         PrintAlone(*server_, *ipp_, c.printer, PwgStream({sheet}), "image/pwg-raster", attrs);
-    const std::string options =
-        *c.content ? std::string("print-content-optimize=") + c.content : "";
+    const std::string options = FilterOptionFor(c.content);
     const std::vector<uint8_t> want = FilterBytes({{c.ppd, c.page_size, sheet}}, options);
     EXPECT_TRUE(got == want) << FirstDifference(got, want);
     if (std::string(c.name).rfind("content ", 0) == 0) by_content[c.content] = got;
@@ -195,7 +204,7 @@ TEST_F(SameBytes, PagesOfOneJobPrintAsTheFiltersJob) {
       PrintAlone(*server_, *ipp_, "lq", PwgStream(sheets), "image/pwg-raster");
   std::vector<FilterPage> pages;
   for (SheetPage& s : sheets) pages.push_back({"kemb24.ppd", "A4", s});
-  const std::vector<uint8_t> want = FilterBytes(pages);
+  const std::vector<uint8_t> want = FilterBytes(pages, FilterOptionFor(""));
   EXPECT_TRUE(got == want) << FirstDifference(got, want);
 }
 
@@ -238,6 +247,43 @@ TEST_F(PdfJobs, BrokenPdfAbortsWithAMessageAndSendsNothingAndTheNextJobPrints) {
   EXPECT_GT(PrintAlone(*server_, *ipp_, "lq", SamplePdf(), "application/pdf").size(), 9800u);
 }
 
+// Dot coverage of the test page's grey ramp in the rendered 180 dpi page: eleven patches 44 pt
+// wide from 54 pt, 80 pt high. The ramp's top is found from its solid last patch, so the
+// rendering's own origin does not matter; each patch is measured inside an inset of 8 pt.
+std::vector<double> RampCoverage(const std::string& pbm_path) {
+  std::ifstream in(pbm_path, std::ios::binary);
+  std::string magic, comment;
+  std::getline(in, magic);
+  std::getline(in, comment);
+  size_t width = 0, height = 0;
+  in >> width >> height;
+  in.get();
+  const std::vector<uint8_t> bits((std::istreambuf_iterator<char>(in)), {});
+  const size_t row_bytes = (width + 7) / 8;
+  if (magic != "P4" || bits.size() != row_bytes * height) return {};
+  auto dot = [&](size_t x, size_t y) { return (bits[y * row_bytes + x / 8] >> (7 - x % 8)) & 1; };
+  const double dots_per_pt = 180.0 / 72.0;
+  const double left = (595.0 - width / dots_per_pt) / 2;  // A4, centred printable width
+  auto column = [&](double pt) { return static_cast<size_t>((pt - left) * dots_per_pt); };
+  auto coverage = [&](size_t x0, size_t x1, size_t y0, size_t y1) {
+    size_t inked = 0;
+    for (size_t y = y0; y < y1; ++y)
+      for (size_t x = x0; x < x1; ++x) inked += dot(x, y);
+    return static_cast<double>(inked) / static_cast<double>((x1 - x0) * (y1 - y0));
+  };
+  const size_t last_x0 = column(54 + 10 * 44 + 8), last_x1 = column(54 + 10 * 44 + 36);
+  const size_t inset = static_cast<size_t>(8 * dots_per_pt);
+  const size_t high = static_cast<size_t>(80 * dots_per_pt);
+  size_t top = 0;
+  while (top + 1 < height && coverage(last_x0, last_x1, top, top + 1) < 0.99) ++top;
+  if (top + high > height) return {};
+  std::vector<double> ramp;
+  for (int i = 0; i <= 10; ++i)
+    ramp.push_back(coverage(column(54 + i * 44 + 8), column(54 + i * 44 + 36), top + inset,
+                            top + high - inset));
+  return ramp;
+}
+
 TEST_F(PdfJobs, TestPagePrintsOnePageWithTextAndGreys) {
   const std::string pdf = app::TestPagePdf(*app::FindModel("kemb_wmz24"), "lq");
   const std::vector<uint8_t> bytes = PrintAlone(
@@ -251,6 +297,22 @@ TEST_F(PdfJobs, TestPagePrintsOnePageWithTextAndGreys) {
   EXPECT_TRUE(decoded.Ok()) << decoded.output;
   EXPECT_NE(decoded.output.find("tp-1.pbm"), std::string::npos) << decoded.output;
   EXPECT_EQ(decoded.output.find("tp-2.pbm"), std::string::npos) << decoded.output;
+
+  // The grey ramp: eleven patches from paper to full ink, each darker than the one before and
+  // the light and middle greys neither blank nor solid (the page-wide rule printed half of them
+  // blank, half black). The darkest grey may print solid: the printer's dots overlap.
+  const std::vector<double> ramp = RampCoverage(server_->dir() + "/tp-1.pbm");
+  ASSERT_EQ(ramp.size(), 11u);
+  EXPECT_LT(ramp.front(), 0.01);
+  EXPECT_GT(ramp.back(), 0.99);
+  for (size_t i = 1; i < ramp.size(); ++i) {
+    EXPECT_GE(ramp[i], ramp[i - 1]) << "patch " << i;
+    if (i <= 8) {
+      EXPECT_GT(ramp[i], ramp[i - 1] + 0.03) << "patch " << i;
+      EXPECT_GT(ramp[i], 0.02) << "patch " << i;
+      EXPECT_LT(ramp[i], 0.9) << "patch " << i;
+    }
+  }
 }
 
 using Load = AppSuite;
@@ -520,6 +582,10 @@ TEST_F(ImageJobs, JpegAndPngPrintAtTheResolutionPrintQualityMapsTo) {
   }
   // Default and normal are one choice; the picture is there in both formats.
   EXPECT_EQ(printed["JPEG default"], printed["JPEG normal"]);
+  // The application's `auto` prints an image as a photo, not by the page's dark share.
+  JobAttributes photo;
+  photo.content = "photo";
+  EXPECT_EQ(printed["PNG default"], PrintAlone(*server_, *ipp_, "lq", png, "image/png", photo));
   EXPECT_EQ(printed["PNG default"], printed["PNG normal"]);
   EXPECT_EQ(printed["JPEG high"], printed["JPEG printer-resolution 360x180"]);
 }
