@@ -97,11 +97,6 @@ constexpr std::array<int16_t, kTableSize> kCarryTable = [] {
 
 constexpr size_t kChunk = 8;  // columns per chunk of the AVX2 kernel: one vector of words
 
-// Paper, solid and forced targets hold no tone of their own.
-inline bool Keeps(int32_t target) {
-  return target <= 0 || target >= kFullDot;
-}
-
 // received[x]: the 3/16 of the column behind x in the row above, the 5/16 of x itself and the
 // rest of the column ahead. `behind` is that row's step (+1 after a rightward row, whose column
 // x + 1 lies behind x); shares past the row above are 0.

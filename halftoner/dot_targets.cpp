@@ -24,12 +24,11 @@ void TargetsOneByOne(const uint8_t* rgb, Mode mode, const ToneCurve& curve, int3
     const uint8_t g = rgb[3 * x + 1];
     const uint8_t b = rgb[3 * x + 2];
     if (mixed) {
-      const int sum = r + g + b;
-      if (sum <= pixel::kDarkSum) {
+      if (SolidInMixedMode(r, g, b)) {
         targets[x] = kForceDot;
         continue;
       }
-      if (sum > pixel::kInkedSum) {
+      if (r + g + b > pixel::kInkedSum) {
         targets[x] = kForceBlank;
         continue;
       }
@@ -81,7 +80,19 @@ __attribute__((target("avx2"))) size_t TargetsAvx2(const uint8_t* rgb, size_t rg
     if constexpr (kMode == Mode::kMixed) {
       const __m256i sum =
           _mm256_add_epi32(_mm256_madd_epi16(rg, _mm256_set1_epi32(1 | (1 << 16))), b);
-      const __m256i dark = _mm256_cmpgt_epi32(_mm256_set1_epi32(pixel::kDarkSum + 1), sum);
+      const __m256i r = _mm256_and_si256(rg, _mm256_set1_epi32(0xFFFF));
+      const __m256i g = _mm256_srli_epi32(rg, 16);
+      const __m256i spread =
+          _mm256_sub_epi32(_mm256_max_epi32(r, _mm256_max_epi32(g, b)),
+                           _mm256_min_epi32(r, _mm256_min_epi32(g, b)));
+      const __m256i neutral =
+          _mm256_cmpgt_epi32(_mm256_set1_epi32(kSolidNeutralSpread + 1), spread);
+      const __m256i near_black =
+          _mm256_cmpgt_epi32(_mm256_set1_epi32(kSolidAnyLightness + 1), luma);
+      const __m256i dark = _mm256_or_si256(
+          _mm256_and_si256(neutral,
+                           _mm256_cmpgt_epi32(_mm256_set1_epi32(pixel::kDarkSum + 1), sum)),
+          near_black);
       const __m256i paper = _mm256_cmpgt_epi32(sum, _mm256_set1_epi32(pixel::kInkedSum));
       t = _mm256_blendv_epi8(t, _mm256_set1_epi32(kForceDot), dark);
       t = _mm256_blendv_epi8(t, _mm256_set1_epi32(kForceBlank), paper);

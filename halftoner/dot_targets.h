@@ -2,9 +2,11 @@
 //   Mode                        kPicture (2) and kMixed (3), as the filter numbers them
 //   kForceBlank / kForceDot     targets that take no part in the diffusion
 //   Lightness                   the luma of one pixel
+//   SolidInMixedMode            the pixels mode 3 prints solid
 //   MakeTargets                 one RGB row -> one row of targets
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 
@@ -24,9 +26,22 @@ inline uint8_t Lightness(uint8_t r, uint8_t g, uint8_t b) {
   return static_cast<uint8_t>((77 * r + 150 * g + 29 * b + 128) >> 8);
 }
 
+// Mixed mode's solid pixels: text and rules, told by neutrality and lightness, so a saturated
+// colour (pure green is as light as a mid grey) keeps its tone instead of printing black. A
+// near-neutral pixel is solid up to the picture test's dark sum, as a grey always was; a
+// coloured one only when it is near black (navy text).
+inline constexpr int kSolidNeutralSpread = 64;
+inline constexpr int kSolidAnyLightness = 40;
+
+inline bool SolidInMixedMode(uint8_t r, uint8_t g, uint8_t b) {
+  const int spread = std::max({r, g, b}) - std::min({r, g, b});
+  if (spread <= kSolidNeutralSpread) return r + g + b <= pixel::kDarkSum;
+  return Lightness(r, g, b) <= kSolidAnyLightness;
+}
+
 // `rgb` holds targets.size() pixels. In kPicture every pixel is a density from the tone
-// curve; in kMixed dark pixels are kForceDot and paper pixels kForceBlank, so text and
-// rules print exactly as the filter would threshold them.
+// curve; in kMixed solid pixels (above) are kForceDot and paper pixels kForceBlank, so text
+// and rules print crisp.
 void MakeTargets(std::span<const uint8_t> rgb, Mode mode, const ToneCurve& curve,
                  std::span<int32_t> targets);
 

@@ -14,23 +14,41 @@ struct PixelCase {
   int32_t mixed;  // expected in kMixed; 0 means "toned by the curve"
 };
 
-TEST(DotTargets, MixedModeForcesExactlyTheFiltersDarkAndPaperPixels) {
+// Each case fills a row of 16 pixels, so the vector path (blocks of 8) and the plain loop
+// (the rest of the row) both meet it.
+TEST(DotTargets, MixedModeForcesDarkNeutralsAndNearBlackAndPaper) {
   const PixelCase cases[] = {
-      {0, 0, 0, "black", kForceDot},          {100, 100, 100, "grey sum 300", kForceDot},
-      {255, 0, 45, "red sum 300", kForceDot}, {101, 100, 100, "grey sum 301", 0},
-      {0, 0, 255, "blue sum 255", kForceDot}, {244, 243, 243, "sum 730", 0},
-      {0, 255, 255, "cyan sum 510", 0},       {244, 244, 243, "sum 731", kForceBlank},
+      {0, 0, 0, "black", kForceDot},
+      {100, 100, 100, "grey 100", kForceDot},
+      {101, 100, 100, "grey 100.3", 0},
+      {102, 102, 102, "grey 102", 0},
+      {100, 80, 60, "dark brown, neutral within 40", kForceDot},
+      {0, 0, 128, "navy, lightness 15", kForceDot},
+      {0, 0, 255, "blue, lightness 29", kForceDot},
+      {255, 0, 45, "red with blue, sum 300", 0},
+      {255, 0, 0, "red, lightness 77", 0},
+      {0, 255, 0, "green, lightness 149", 0},
+      {0, 128, 0, "dark green, lightness 75", 0},
+      {120, 100, 80, "brown, sum 300, neutral within 40", kForceDot},
+      {40, 40, 160, "dark blue, lightness 45", 0},
+      {0, 255, 255, "cyan sum 510", 0},
+      {244, 243, 243, "sum 730", 0},
+      {244, 244, 243, "sum 731", kForceBlank},
       {255, 255, 255, "white", kForceBlank},
   };
   const ToneCurve curve(180);
+  constexpr size_t kRow = 16;
   for (const PixelCase& c : cases) {
-    const std::vector<uint8_t> rgb = {c.r, c.g, c.b};
-    std::vector<int32_t> mixed(1), picture(1);
+    std::vector<uint8_t> rgb;
+    for (size_t x = 0; x < kRow; ++x) rgb.insert(rgb.end(), {c.r, c.g, c.b});
+    std::vector<int32_t> mixed(kRow), picture(kRow);
     MakeTargets(rgb, Mode::kMixed, curve, mixed);
     MakeTargets(rgb, Mode::kPicture, curve, picture);
     const int32_t toned = curve.Density(Lightness(c.r, c.g, c.b));
-    EXPECT_EQ(mixed[0], c.mixed != 0 ? c.mixed : toned) << c.what << " in mode 3";
-    EXPECT_EQ(picture[0], toned) << c.what << " in mode 2";
+    for (size_t x = 0; x < kRow; ++x) {
+      EXPECT_EQ(mixed[x], c.mixed != 0 ? c.mixed : toned) << c.what << " in mode 3, pixel " << x;
+      EXPECT_EQ(picture[x], toned) << c.what << " in mode 2, pixel " << x;
+    }
   }
 }
 
