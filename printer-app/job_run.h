@@ -1,7 +1,6 @@
 // JobRun: one job on one printer, from the driver's first step to its last, on one thread.
 //   PrinterContext  what the application keeps per printer: its model and its job gate
 //   DeviceSink      printer bytes through PAPPL's device for the job
-//   JobLog          a FILE* whose lines land in the job's log as diagnostics
 //   JobRun          gate entry, a private spool folder, the page engine with the in-process
 //                   halftoner and PAPPL's cancel test; pages as whole sheets; the job's end.
 //                   The printer is woken only when the first page starts, so a job that

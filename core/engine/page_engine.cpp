@@ -226,8 +226,12 @@ PagePath PageEngine::ChoosePath(double ratio) {
       path = {kModeSolidDark, false};
       why += ", the page at 360 x 360 dpi prints one way";
     } else {
-      why = " with " + std::to_string(count) + " picture region" + (count == 1 ? "" : "s") +
-            " from the halftoner" + why + ":";
+      // Appended, not `literal + string`: GCC 12 warns -Wrestrict on that form.
+      std::string counted = " with ";
+      counted += std::to_string(count);
+      counted += count == 1 ? " picture region" : " picture regions";
+      counted += " from the halftoner";
+      why = counted + why + ":";
       for (const PixelRect& r : regions_.pictures) {
         why += " " + std::to_string(r.x0) + "," + std::to_string(r.y0) + "-" +
                std::to_string(r.x1) + "," + std::to_string(r.y1);

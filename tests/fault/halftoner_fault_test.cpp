@@ -109,18 +109,26 @@ INSTANTIATE_TEST_SUITE_P(Runners, HalftonerFailure,
 TEST_F(HalftonerFault, SigtermWhileItRunsStopsItAndEndsThePage) {
   struct Case {
     const char* what;
-    const char* body;  // writes its pids to $PIDS, the last line when it is under way
+    // Writes its pids to $PIDS.part and renames that to $PIDS once all are there: the SIGTERM
+    // waits for $PIDS, so it never comes before the last pid is known.
+    const char* body;
   };
   const Case cases[] = {
-      {"hangs", "echo $$ >> \"$PIDS\"; exec sleep 60"},
-      {"ignores SIGTERM", "trap '' TERM; echo $$ >> \"$PIDS\"; while :; do sleep 1; done"},
-      {"started a child", "sleep 60 & echo $! >> \"$PIDS\"; echo $$ >> \"$PIDS\"; wait"},
+      {"hangs", "echo $$ >> \"$PIDS.part\"; mv \"$PIDS.part\" \"$PIDS\"; exec sleep 60"},
+      {"ignores SIGTERM",
+       "trap '' TERM; echo $$ >> \"$PIDS.part\"; mv \"$PIDS.part\" \"$PIDS\"; "
+       "while :; do sleep 1; done"},
+      {"started a child",
+       "sleep 60 & echo $! >> \"$PIDS.part\"; echo $$ >> \"$PIDS.part\"; "
+       "mv \"$PIDS.part\" \"$PIDS\"; wait"},
       {"writes half an image",
-       "printf 'P4\\n%s %s\\n' \"$w\" \"$h\" > \"$1.pbm\"; echo $$ >> \"$PIDS\"; exec sleep 60"},
+       "printf 'P4\\n%s %s\\n' \"$w\" \"$h\" > \"$1.pbm\"; echo $$ >> \"$PIDS.part\"; "
+       "mv \"$PIDS.part\" \"$PIDS\"; exec sleep 60"},
   };
   for (const Case& c : cases) {
     StandIn(dir_.path(), c.body);
     std::remove(dir_.File("pids").c_str());
+    std::remove(dir_.File("pids.part").c_str());
     const std::string job = UniqueJobId();
     FaultCall call =
         FaultJob(job, Ppd(), RasterBytes({PhotoPage(40, 30), TextPage(40, 30)}), dir_.path());
