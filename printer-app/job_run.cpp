@@ -4,6 +4,7 @@
 #include "job_run.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -47,6 +48,21 @@ void ForgetContext(pappl_printer_t* printer) {
   g_contexts.erase(printer);
 }
 
+namespace {
+size_t WrittenBytes(pappl_device_t* device) {
+  pappl_devmetrics_t metrics{};
+  papplDeviceGetMetrics(device, &metrics);
+  return metrics.write_bytes;
+}
+}  // namespace
+
+void DeviceSink::SetDevice(pappl_device_t* device) {
+  if (device == device_) return;
+  device_ = device;
+  handed_ = taken_ = 0;
+  metrics_base_ = device ? WrittenBytes(device) : 0;
+}
+
 bool DeviceSink::Write(const uint8_t* data, size_t size) {
   if (error_) return false;
   if (!device_) {
@@ -57,13 +73,17 @@ bool DeviceSink::Write(const uint8_t* data, size_t size) {
     error_ = EIO;
     return false;
   }
+  handed_ += size;
   return true;
 }
 
 bool DeviceSink::Flush() {
   if (error_) return false;
-  if (device_) papplDeviceFlush(device_);
-  return true;
+  if (!device_) return true;
+  papplDeviceFlush(device_);
+  taken_ = WrittenBytes(device_) - metrics_base_;
+  if (taken_ < handed_) error_ = EIO;
+  return error_ == 0;
 }
 
 namespace {
@@ -274,7 +294,7 @@ Status JobRun::EndPage(pappl_device_t* device) {
   sink_.SetDevice(DeviceFor(device));
   page_open_ = false;
   Status s = Check(feed_->FinishSheet());
-  sink_.Flush();
+  if (!sink_.Flush()) return LostOutput();
   return s;
 }
 
@@ -288,10 +308,27 @@ Status JobRun::End(pappl_device_t* device) {
   }
   // As the filter: a failed page ends the job without the reset.
   if (started_ && !failed_) (void)Check(engine_->EndJob());
-  sink_.Flush();
-  if (sink_.Error() && !failed_) Fail("Unable to write to the printer");
+  if (!sink_.Flush() || sink_.Error()) (void)LostOutput();
   CloseOwnDevice();
+  pappl_printer_t* printer = papplJobGetPrinter(job_);
+  if (!failed_ && (papplPrinterGetReasons(printer) & PAPPL_PREASON_OFFLINE))
+    papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
   return failed_ ? Status::Fail("The job has failed") : Status::Ok();
+}
+
+Status JobRun::LostOutput() {
+  // The rest of the job would print without its beginning: the job is aborted, never completed.
+  if (lost_output_) return Status::Fail("The job has failed");
+  lost_output_ = true;
+  char message[160];
+  std::snprintf(message, sizeof(message),
+                "Lost the printer: it took %zu of %zu bytes of the page; the job is aborted.",
+                sink_.taken(), sink_.handed());
+  failed_ = false;  // this message wins over whatever the failed write made of it
+  Fail(message);
+  papplJobSetReasons(job_, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+  papplPrinterSetReasons(papplJobGetPrinter(job_), PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+  return Status::Fail(message);
 }
 
 JobRun* JobRun::Current() {

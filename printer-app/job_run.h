@@ -40,16 +40,23 @@ struct PrinterContext {
 PrinterContext* ContextOf(pappl_printer_t* printer);
 void ForgetContext(pappl_printer_t* printer);
 
+// PAPPL's device buffers writes and drops a failed flush in silence; its write metrics count
+// only what the printer took, so Flush compares them with what was handed over.
 class DeviceSink final : public ByteSink {
  public:
-  void SetDevice(pappl_device_t* device) { device_ = device; }
+  void SetDevice(pappl_device_t* device);
   bool Write(const uint8_t* data, size_t size) override;
   bool Flush() override;
   int Error() const override { return error_; }
+  size_t handed() const { return handed_; }
+  size_t taken() const { return taken_; }
 
  private:
   pappl_device_t* device_ = nullptr;
   int error_ = 0;
+  size_t handed_ = 0;      // bytes given to device_
+  size_t taken_ = 0;       // of those, bytes the printer took, as of the last Flush
+  size_t metrics_base_ = 0;  // device_'s written bytes before this sink's first
 };
 
 class JobRun {
@@ -70,6 +77,8 @@ class JobRun {
   // Resets the printer after the last page unless a page failed; flushes the device.
   Status End(pappl_device_t* device);
 
+  // The printer did not take every byte (connection reset, device gone).
+  Status LostOutput();
   bool failed() const { return failed_; }
   bool canceled() const;
   int pages() const { return pages_; }
@@ -98,6 +107,7 @@ class JobRun {
   std::shared_ptr<JobGate> gate_;  // shared: a thread's run may outlive a deleted printer
   int job_id_;
   bool entered_ = false, duplicate_ = false, failed_ = false, started_ = false;
+  bool lost_output_ = false;
   bool page_open_ = false;
   bool file_device_ = false;  // a file: URI, which PAPPL closes after every job
   bool unsettled_ = false;    // the previous job's end may still close the device

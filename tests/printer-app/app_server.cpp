@@ -120,7 +120,7 @@ void AppServer::AddPrinter(const std::string& name, const std::string& driver,
   if (!result.Ok()) throw std::runtime_error("add " + name + ": " + result.output);
 }
 
-SocketPrinter::SocketPrinter() {
+SocketPrinter::SocketPrinter(size_t reset_after) : reset_after_(reset_after) {
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -151,20 +151,28 @@ void SocketPrinter::Serve() {
     if (poll(&listening, 1, 50) <= 0) continue;
     const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
+    size_t left = 0;  // bytes until the reset, when this connection is to be reset
     {
       std::lock_guard lock(mutex_);
       ++connections_;
       connected_ = true;
       last_activity_ = std::chrono::steady_clock::now();
+      if (connections_ == 1) left = reset_after_;
     }
-    while (!stop_) {
+    const bool resets = left > 0;
+    while (!stop_ && !(resets && left == 0)) {
       pollfd reading{fd, POLLIN, 0};
       if (poll(&reading, 1, 50) <= 0) continue;
-      const ssize_t n = read(fd, buffer.data(), buffer.size());
+      const ssize_t n = read(fd, buffer.data(), resets ? std::min(left, buffer.size()) : buffer.size());
       if (n <= 0) break;
+      if (resets) left -= static_cast<size_t>(n);
       std::lock_guard lock(mutex_);
       bytes_.insert(bytes_.end(), buffer.begin(), buffer.begin() + n);
       last_activity_ = std::chrono::steady_clock::now();
+    }
+    if (resets) {
+      linger abort{1, 0};  // close with a reset, not a polite end of stream
+      setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
     }
     close(fd);
     std::lock_guard lock(mutex_);

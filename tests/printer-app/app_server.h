@@ -2,7 +2,8 @@
 // file devices, and an IPP client that prints, watches and cancels jobs.
 //   AppServer   kemb-printer-app server in a scratch folder (state, spool, log, devices) on a
 //               free port, stopped by its PID
-//   SocketPrinter  a network printer on loopback: one connection at a time, bytes kept in order
+//   SocketPrinter  a network printer on loopback: one connection at a time, bytes kept in order;
+//                  may reset its first connection after N bytes
 //   Ipp         Print-Job (busy answers retried), job state, Cancel-Job, waiting for jobs
 //   Sheets      whole-sheet PWG raster pages as a client renders them
 #pragma once
@@ -62,7 +63,9 @@ class AppServer {
 
 class SocketPrinter {
  public:
-  SocketPrinter();  // listens on a free loopback port; throws when it cannot
+  // Listens on a free loopback port; throws when it cannot. `reset_after` > 0: the first
+  // connection is reset once that many bytes have arrived, as a printer switched off mid-job.
+  explicit SocketPrinter(size_t reset_after = 0);
   ~SocketPrinter();
   SocketPrinter(const SocketPrinter&) = delete;
   SocketPrinter& operator=(const SocketPrinter&) = delete;
@@ -76,6 +79,7 @@ class SocketPrinter {
   void Serve();
   int listener_ = -1;
   int port_ = 0;
+  size_t reset_after_ = 0;
   std::mutex mutex_;
   std::vector<uint8_t> bytes_;
   size_t connections_ = 0;

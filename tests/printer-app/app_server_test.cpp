@@ -6,6 +6,8 @@
 //   Load         4 clients x 10 jobs x 5 rounds of PWG and PDF, on a file device and on a
 //                network printer: no crash, every job completes, and the device stream is the
 //                jobs' solo bytes, whole and in job order
+//   Outcomes     a network printer lost mid-job aborts the job with the reason and shows the
+//                printer offline; the next job prints whole
 //   Cancel       a job cancelled mid-page leaves a well-formed stream (form feed, reset) and
 //                the next job prints
 //   ImageJobs    JPEG and PNG print at the resolution print-quality maps to (not PAPPL's own
@@ -533,6 +535,55 @@ JobStatus StatusOf(Ipp& ipp, const std::string& printer, int job_id) {
   }
   ippDelete(response);
   return status;
+}
+
+using Outcomes = AppSuite;
+
+std::string PrinterReasons(Ipp& ipp, const std::string& printer) {
+  ipp_t* request = ipp.NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, printer);
+  ipp_t* response = ipp.Do(printer, request);
+  char text[1024] = "";
+  if (ipp_attribute_t* a = ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD))
+    ippAttributeString(a, text, sizeof(text));
+  ippDelete(response);
+  return text;
+}
+
+// A network printer that drops the connection mid-job: the job is aborted with the reason,
+// never completed, the printer shows it offline, and the next job prints whole and clears it.
+TEST_F(Outcomes, PrinterLostMidJobAbortsTheJobAndTheNextJobPrints) {
+  constexpr size_t kResetAfter = 20000;
+  SocketPrinter network(kResetAfter);
+  server_->AddPrinter("net", "kemb_wmz24", network.Uri());
+  std::vector<SheetPage> sheets;
+  for (int i = 0; i < 6; ++i)
+    sheets.push_back(RenderSheet({"iso_a4_210x297mm", 180, 180, Drawing::kMixed}));
+  const std::vector<uint8_t> document = PwgStream(sheets);
+
+  Submitted lost = ipp_->Print("net", document, "image/pwg-raster");
+  ASSERT_EQ(lost.status, IPP_STATUS_OK) << lost.message;
+  EXPECT_EQ(ipp_->Wait("net", {lost.job_id})[lost.job_id], IPP_JSTATE_ABORTED)
+      << server_->JobLog(lost.job_id);
+  const JobStatus status = StatusOf(*ipp_, "net", lost.job_id);
+  EXPECT_EQ(status.message.rfind("Lost the printer: it took ", 0), 0u) << status.message;
+  EXPECT_NE(status.reasons.find("aborted-by-system"), std::string::npos) << status.reasons;
+  EXPECT_NE(PrinterReasons(*ipp_, "net").find("offline"), std::string::npos);
+  const size_t received = network.Bytes().size();
+  EXPECT_EQ(received, kResetAfter);
+
+  Submitted next = ipp_->Print("net", document, "image/pwg-raster");
+  ASSERT_EQ(next.status, IPP_STATUS_OK) << next.message;
+  EXPECT_EQ(ipp_->Wait("net", {next.job_id})[next.job_id], IPP_JSTATE_COMPLETED)
+      << server_->JobLog(next.job_id);
+  const std::vector<uint8_t> all = network.Bytes();
+  ASSERT_GT(all.size(), received);
+  // The whole job after the cut: the stream it would have sent, from its own start.
+  const std::vector<uint8_t> whole(all.begin() + static_cast<long>(received), all.end());
+  EXPECT_GT(whole.size(), kResetAfter);
+  EXPECT_TRUE(std::equal(all.begin(), all.begin() + static_cast<long>(received), whole.begin()))
+      << "the lost job's bytes are not the start of the same document's stream";
+  EXPECT_EQ(PrinterReasons(*ipp_, "net").find("offline"), std::string::npos);
+  EXPECT_EQ(network.connections(), 2u);
 }
 
 using ImageJobs = AppSuite;
