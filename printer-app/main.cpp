@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kemb-printer-app: the KEMB WMZ printers as IPP Everywhere printers, on PAPPL.
 // Sub-commands are papplMainloop's: server, add, submit, jobs, status, drivers, devices,
 // shutdown, and the rest; see `kemb-printer-app --help`.

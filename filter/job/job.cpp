@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job: wake-up, PPD identity, each raster page read row by row into the page engine, reset.
 #include "job/job.h"
 

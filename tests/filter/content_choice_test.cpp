@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The content choice, through the built filter and in-process:
 //   ContentOption.EachValueTakesItsPath            the options argument: each value, an unknown
 //                                                  one, none; the halftoner call and the log

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The Debian packages on this machine, from build to purge:
 #   build     scripts/package from a copy of the checkout; lintian: no error, no warning that
 #             debian/*.lintian-overrides does not explain

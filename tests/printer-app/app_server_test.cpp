@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kemb-printer-app end to end, on loopback, each suite with a server of its own:
 //   SameBytes    whole sheets streamed as PWG raster print exactly what rastertokemb prints
 //                for the PPD's printable area of the same sheets

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // End to end under the real scheduler: a private cupsd prints a two-page PDF to a file device
 // through pdftopdf, gstoraster, rastertokemb and kemb_ID, once per queue of the table
 // (print_session.h); the tests judge what it left behind.

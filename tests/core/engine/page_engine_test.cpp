@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The page engine driven directly, as a front end without libcups drives it: page description,
 // rows pushed one at a time, in-process halftoner. Each path (text, picture, 360 x 360 printed
 // at 180 x 180) must give the bytes the filter program gives for the same page, and two jobs
