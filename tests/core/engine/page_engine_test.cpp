@@ -63,7 +63,10 @@ struct Output {
 std::string EngineLines(const std::string& log, const std::string& job_id) {
   std::string kept;
   for (const std::string& line : SplitLines(FolderAsWord(log, job_id))) {
-    if (line.rfind("ERROR: V1.0 PAGE:", 0) == 0 || line.rfind("PAGE: ", 0) == 0) continue;
+    // The filter's own lines: page accounting and the status CUPS shows.
+    if (line.rfind("ERROR: V1.0 PAGE:", 0) == 0 || line.rfind("PAGE: ", 0) == 0 ||
+        line.rfind("INFO: ", 0) == 0)
+      continue;
     kept += line + "\n";
   }
   return kept;
