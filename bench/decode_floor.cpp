@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // decode-floor [raster-file]: decodes every row of the job and discards it. Its cost is the
 // part of the filter's work that belongs to libcups.
 #include "floor_pages.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // DecodeJob: the filter's own way of reading the raster, one cupsRasterReadPixels per row into
 // a buffer of cupsBytesPerLine bytes.
 #include "floor_pages.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The work every job costs before the filter adds anything: the raster stream decoded row by
 // row with libcups, as the filter reads it.
 //   PageVisitor   what a floor program does with each page and row

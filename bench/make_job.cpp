@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // bench-job: writes a deterministic A4 benchmark job.
 //   bench-job [options] CONTENT DPI PAGES OUTPUT
 //     CONTENT   text, dense, photo or blank; DPI the square resolution; OUTPUT a file or -

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Page content: a small hash for every pseudo-random choice, 5 x 7 glyphs drawn from strokes,
 // the dense noise and the photo's separable gradients.
 #include "page_content.h"

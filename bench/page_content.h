@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Deterministic A4 page content for benchmark jobs, made one RGB row at a time so that a job of
 // any length never holds a page:
 //   Content        text, dense, photo, blank

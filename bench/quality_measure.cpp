@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // bench-quality: how faithfully printed dots render a page, for bench/quality.
 //
 //   bench-quality PAGE.ras TEXT.prn CHOICE.prn... [--not-text x0,y0,x1,y1]... [--eye-sigma-mm S]

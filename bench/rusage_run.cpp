@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // bench-rusage LOG PROGRAM [ARGS...]: runs PROGRAM and appends "user_s sys_s maxrss_kib status"
 // to LOG. Put in front of the halftoner, it records each run's peak memory apart from the
 // filter's.

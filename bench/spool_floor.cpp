@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // spool-floor [raster-file]: decode-floor plus the page spool the filter cannot avoid: every
 // row written to /tmp/kembfloor<pid>_<page>.ppm with one write, read back with one read per
 // row, and the file removed. The filter's time is measured against this.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // rastertokemb: the CUPS filter for KEMB 24-pin dot-matrix printers.
 //   rastertokemb job-id user title copies options [raster-file]
 // Raster pages in (standard input or the file), printer commands out on standard output,

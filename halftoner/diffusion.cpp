@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ErrorDiffuser: the row loops.
 //   Ahead, BehindBelow, Under, AheadBelow   the shares of an error, rounded toward zero
 //   Received             what a column gets from the shares the row above sent

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ErrorDiffuser: Floyd-Steinberg error diffusion with serpentine scanning, one row at a time.
 //   ErrorDiffuser(columns)   holds the error received from the row above and a few row buffers
 //   DiffuseRow               one row of targets -> one packed dot row; error carried down

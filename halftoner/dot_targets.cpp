@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // MakeTargets: per pixel, the forced cases of the mixed mode first, then the tone curve.
 //   TargetsOneByOne   the plain loop; also the rest of a row after the vector blocks
 //   TargetsAvx2       eight pixels at a time: each pixel spread over a 32-bit lane, the luma

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dot targets: what each pixel of an RGB row asks of the diffusion, by halftoning mode.
 //   Mode                        kPicture (2) and kMixed (3), as the filter numbers them
 //   kForceBlank / kForceDot     targets that take no part in the diffusion

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Halftone job: argument checks and the row pipeline.
 //   ParseDecimal     a whole argument as a small decimal number
 //   ParseArguments   base, xres 1..720, mode 2 or 3

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Halftone job: one page, from base.ppm to base.pbm.
 //   Job              the spool base name, the horizontal resolution and the mode
 //   kMinXres/kMaxXres  the resolutions accepted

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kemb_ID base xres mode: halftones base.ppm into base.pbm for the ribbon printer.
 // Writes nothing to standard output, which carries the printer stream of the calling
 // filter; a failure is one "ERROR: kemb_ID: ..." line on standard error and status 1.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PbmWriter: temporary file, buffered writes, the final rename, cleanup on every failure.
 //   PbmHeader            header text
 //   Create / Commit      the temporary file's life: mkostemp ... rename

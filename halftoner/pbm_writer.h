@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PbmWriter: writes the dot image so the filter never sees half of it.
 //   PbmHeader   the exact header the filter parses: "P4\n<width> <height>\n"
 //   Create      makes <final>.XXXXXX (mode 0600) beside the final name, writes the header

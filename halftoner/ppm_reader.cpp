@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PpmReader: header parsing, buffered reading, padding of a short page.
 //   Open / ParseHeader      P6 magic, width, height, maxval, one whitespace byte
 //   SkipSeparators          whitespace and # comments between header fields

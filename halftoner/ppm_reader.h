@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PpmReader: reads the page the filter spooled, a raw PPM (P6, maxval 255), row by row.
 //   kMaxColumns / kMaxRows   the largest page accepted
 //   Open                     opens the file and parses its header (comments allowed)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Status: the outcome of one step of the halftoner.
 //   Status::Ok()        the step worked
 //   Status::Error(why)  the step failed; `why` becomes the one-line ERROR message

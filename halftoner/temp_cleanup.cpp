@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Temp cleanup: one lock-free pointer read by the signal handler, which only calls
 // unlink and raise (both async-signal-safe).
 #include "temp_cleanup.h"

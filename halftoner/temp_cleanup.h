@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Cleanup of a half-written image when the job is cancelled.
 //   InstallTempCleanup   SIGTERM, SIGINT and SIGHUP remove the published file, then end
 //                        the process as the signal would have

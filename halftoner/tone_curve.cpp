@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ToneCurve: the dot gain model, the sRGB target and the lookup table built from both.
 //   DotGain, PrintedCoverage, DensityFor   the model
 //   TargetCoverage                         sRGB decoding of a lightness value

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ToneCurve: how dense the dots must be for a grey to print as that grey with an impact
 // dot that is bigger than its grid cell.
 //   kFullDot                        one dot in the fixed-point units of the diffusion

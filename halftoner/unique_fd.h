@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // UniqueFd: owns one POSIX file descriptor and closes it when dropped.
 //   get / valid   the descriptor, and whether there is one
 //   Close         closes now and reports the result (a late write error shows up here)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command listing of `kembview --list`.
 //
 //   ListCommands     the stream as one entry per command

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading one command of the printer stream.
 //
 //   Hex, Simple, Truncated       building tokens

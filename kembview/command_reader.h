@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading one command of the printer stream (internal to kembdecode).
 //
 //   Op             what a command does to the print head and the paper

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kembview: shows what a printer byte stream says, as a command list or as page images.
 //
 //   kHelp          usage and the printer model the rendering assumes

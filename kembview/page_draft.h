@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A page as the command walk collects it, before it becomes a dot image (internal).
 //
 //   Units         exact position units of one rendering: fractions of an inch

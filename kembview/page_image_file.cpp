@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writing a page's dot image to a file.
 //
 //   OpenForWriting   FILE owned by a unique_ptr

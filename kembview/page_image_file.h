@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writing a page's dot image to a file: black where a dot is.
 //
 //   WritePng   1-bit grey PNG with the grid resolution in pHYs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Turning a collected page into its dot image.
 //
 //   PickGrid     the page's grid density from the densities its images use

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Following the print head and the paper through the stream, page by page.
 //
 //   CheckedOptions   option densities within range

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a printer byte stream back: the public face of kembdecode.
 //
 //   Command, ListCommands, FormatListLine  one entry per command, as `kembview --list` prints it

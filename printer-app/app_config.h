@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the application keeps its files, as the server was started with them.
 #pragma once
 

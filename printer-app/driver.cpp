@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The KEMB drivers on PAPPL.
 //   driver list     one entry per model
 //   option mapping  resolution, content, page header to sheet

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The KEMB drivers as PAPPL sees them.
 //   DriverList       one pappl_pr_driver_t per model, for papplMainloop
 //   DriverCallback   fills a printer's driver data: model, media, resolutions, callbacks

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Image filters: installing them, the page header at our resolution, JPEG and PNG decoding,
 // and the common step into PAPPL's image scaler.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // JPEG and PNG jobs at the resolution print-quality maps to, not at PAPPL's own choice.
 //   InstallImageFilters  puts JpegFilter and PngFilter in place of PAPPL's built-in filters
 //   JpegFilter           image/jpeg: libjpeg, then PAPPL's image scaler and our raster steps

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // JobGate: entry and exit of jobs, and the per-thread marks that outlive a job until its
 // thread has left PAPPL's job end.
 #include "job_gate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // JobGate: one printer never runs two jobs at once, whatever PAPPL's job threads do.
 //
 // PAPPL 1.3.1 may start a job before it marks the printer busy, so a second look at the queue

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // JobRun: gate, folder, log, engine and sheet feed of one job.
 //   DeviceSink, JobLog   the job's two streams
 //   JobRun               Begin, pages, End, failure reporting; the thread's current run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // JobRun: one job on one printer, from the driver's first step to its last, on one thread.
 //   PrinterContext  what the application keeps per printer: its model and its job gate
 //   DeviceSink      printer bytes through PAPPL's device for the job

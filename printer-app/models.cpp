@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Model and paper tables, device-ID matching and the printable area of a sheet.
 //   tables          resolutions, papers and the four models, as ppd/kemb.drv describes them
 //   lookups         FindModel, ModelForDeviceId (a small IEEE-1284 ID parser)

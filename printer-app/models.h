@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer models the application drives, and the paper they take.
 //   Model         one driver: names, IEEE-1284 identity, command set, resolutions, media
 //   Models        the four of them, in the order the web interface lists them

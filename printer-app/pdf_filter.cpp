@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PDF filter: Ghostscript's command line, the child process, the page loop, the verdict.
 #include "pdf_filter.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PDF jobs: Ghostscript renders the pages as PWG raster on a pipe (no shell, no file), and
 // the driver prints them as they arrive.
 //   GhostscriptArgs  the command line for a resolution and sheet size

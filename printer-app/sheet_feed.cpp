@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SheetFeed: paper and area choice, line cropping and widening, page end.
 #include "sheet_feed.h"
 

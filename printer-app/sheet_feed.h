@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SheetFeed: a whole sheet's raster, as PAPPL hands it over one line at a time, turned into
 // the page the filter would print from the PPD's imageable area.
 //   SheetFormat  what the lines hold: size, resolution, pixel layout, the sheet in points

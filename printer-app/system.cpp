@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // System set-up: option parsing, default folders, filters, state file, printer limits, admission.
 #include "system.h"
 

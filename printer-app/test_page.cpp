@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test page: page content, then the PDF objects with their cross-reference table.
 #include "test_page.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The test page: a one-page PDF (A4) naming the printer and model, with a frame on the
 // cut-sheet printable area, a grey ramp for the halftoner and lines of text for the text path.
 #pragma once

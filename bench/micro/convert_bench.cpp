@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Per-row costs of the text path's pixel loops: the ink count and both thresholdings.
 // Arguments: content (0 text, 1 dense, 2 photo, 3 blank) and dpi.
 #include <benchmark/benchmark.h>

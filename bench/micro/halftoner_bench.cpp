@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Per-row cost of the halftoner: one photo row to targets (MakeTargets) and diffused into a
 // dot row (DiffuseRow). Arguments: mode (2 picture, 3 mixed) and dpi.
 #include <benchmark/benchmark.h>

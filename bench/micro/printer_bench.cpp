@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Per-row and per-band costs of band assembly (OutputLine) and emission (OutputRows), fed the
 // dot rows that the thresholding makes of the benchmark pages.
 // Arguments: content (0 text, 1 dense, 3 blank) and dpi (square; 360 keeps the full width).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Rows for the microbenchmarks, cut from the benchmark jobs' own pages.
 //   PageRows     the RGB rows y0 .. y0 + count - 1 of an A4 page of given content and dpi
 //   BenchHeader  the raster header the filter sees for such a page (LQ, square dpi)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The content keywords and the path each choice takes.
 #include "content/content_choice.h"
 

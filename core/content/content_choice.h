@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the user says a job holds, and the path each page takes for it:
 //   ContentChoice      the IPP job attribute print-content-optimize, also the PPD option: the
 //                      page description's Content, which each page carries to the engine

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Cells counted while spooling, tiles classified, rectangles joined and grown to paper.
 #include "content/regions.h"
 

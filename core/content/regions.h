@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Picture regions of a page, for printing text and pictures on one page each their own way:
 //   RegionMap       counts, while the page is spooled, the inked and the toned pixels of every
 //                   4 x 4 cell

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Counting inked and dark pixels of RGB rows:
 //   CountRow       portable: a pixel at a time, runs of white paper 8 at a time
 //   CountRowAvx2   32 pixels at a time in byte lanes (rgb_vectors.h), for processors with

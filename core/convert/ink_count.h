@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // InkCount: how many pixels of a page carry ink, and how many of those are dark. The page's
 // dark share decides between the text path and the halftoner.
 #pragma once

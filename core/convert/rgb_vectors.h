@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // AVX2 building blocks for rows of RGB pixels, 32 pixels (96 bytes) at a time, shared by the
 // ink count and the thresholding:
 //   KEMB_RGB_VECTORS     defined when this build has them (x86-64, GCC or Clang)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Thresholding of RGB rows:
 //   TextDot, PairPixelDark, LonePixelDot   the rules for one pixel
 //   TextRow, PairRow      portable: a dot byte at a time, bytes of white paper skipped

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RGB rows of text pages into dot rows, in place (dot i: byte i / 8, mask 80h >> i % 8):
 //   TransToGray     one dot per pixel
 //   TransToGray360  one dot per horizontal pixel pair, for 360 dpi rows printed at 180 dpi

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The halftoner's library run inside the job's process, on the same spool and image files the
 // kemb_ID program would use.
 #include "engine/page_engine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The page engine: spool, path decision, read-back into bands, page end, clean-up.
 //   StartJob / EndJob        the printer's wake-up and reset
 //   StartPage / AddRow       page set-up, then raster rows to <folder>/kemb<job>_<page>.ppm,

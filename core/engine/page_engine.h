@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PageEngine: one print job on the printer side, fed a page at a time by any front end.
 //
 // How a front end uses it (the CUPS filter in filter/job does exactly this):

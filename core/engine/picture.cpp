@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The picture path's hand-off (the ink count itself is convert/ink_count):
 //   ChooseHalftone, RatioText   the path and mode for a dark share, and the share as logged
 //   WaitForHalftoner            waits, reading its output, stopping it on a cancel

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The picture test and the hand-off to the halftoner:
 //   ChooseHalftone    the page's dark share: text (0), or halftoner mode 2 or 3
 //   RatioText         the share as the job log shows it ("nan" for a page without ink)

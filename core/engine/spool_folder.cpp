@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Making the job's private folder, and removing it after its files.
 #include "engine/spool_folder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job's private folder for its page files:
 //   SpoolParent   where it is made: $TMPDIR when that names an existing folder by an absolute
 //                 path (CUPS points it at the scheduler's own temporary folder), else /tmp

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Creating, reading and writing the page's temporary files safely.
 #include "engine/temp_file.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Files of one page in the job's spool folder:
 //   UniqueFd      a descriptor closed when it goes out of scope
 //   TempFile      a path removed when it goes out of scope, unless removed explicitly first

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pixel rules the filter and the halftoner share, on 24-bit RGB pixels. A pixel's sum is
 // R + G + B (0 to 765); a pixel is neutral within d when no two of its channels differ by more
 // than d.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The alternate command set (ESC % sequences): page set-up, bit-image header with a big-endian
 // column count, advance in ESC % 5 units of 1/16 band, nothing at the job's end.
 #include <cstdint>

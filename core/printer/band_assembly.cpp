@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Band assembly: dot rows into 8-row groups (OutputLine, AddRow), each group turned into column
 // bytes and placed into the band buffers, split by column parity when shingling (PlaceGroup,
 // PlaceBlocks), and the page-end rule (FlushBands).

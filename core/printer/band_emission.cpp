@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Band emission: one band buffer to the printer as a bit image (OutputRows) after the pending
 // paper advance (PrintNLine). Blank bands only add to the advance; trailing blank columns are
 // cut in steps of 1/60 inch; at 120 and 240 dpi a band goes in two passes of alternate bytes.

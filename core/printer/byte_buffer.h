@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ByteBuffer: a zero-filled heap block that reports allocation failure instead of throwing.
 // Page buffers are sized from page headers, so running out of memory is an input condition the
 // job reports, not a crash.

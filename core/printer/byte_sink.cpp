@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Buffered descriptor and memory sinks for printer bytes.
 #include "printer/byte_sink.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where printer bytes go.
 //   ByteSink    the interface the printer code writes through
 //   FdSink      a buffered file descriptor (the printer, via standard output)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CommandSet: the bytes that differ between the printer's two command languages.
 //   SetUpPage       reset and page set-up; decides shingling
 //   BitImageHeader  the header in front of one pass of band data

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The LQ command set (ESC/P family): page set-up, bit-image header by resolution, advance in
 // ESC ( v steps of 1/180 inch, reset at the job's end.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Job and page framing: Setup, StartPage (set-up bytes and page buffers), EndPage, Shutdown.
 #include <cerrno>
 #include <cstring>

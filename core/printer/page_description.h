@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PageDescription: what the printer side needs to know about a page, built by the front end
 // (from the PPD and raster header in the CUPS filter, from the model and job options in a
 // printer application). Plain values, no libcups types.

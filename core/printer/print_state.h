@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PrintState: everything the printer side knows about the job and the page in progress.
 //   row and column buffers   Planes[0], CompBuffer
 //   band buffers              BandBlock, LineBuffers[0..1]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer side of a job, as a front end or the page engine drives it:
 //   Setup      once per job: wakes the printer's input
 //   StartPage  once per page: reset, page set-up, page buffers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Status: the outcome of a step that can end the job. A failure carries the text of its one
 // "ERROR:" line (without the prefix), which the job loop writes before ending with status 1.
 #pragma once

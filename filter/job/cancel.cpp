@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process-wide cancel flag and the signal set-up.
 #include "job/cancel.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Job cancellation: CUPS sends SIGTERM; the handler only raises Canceled, which the page loop
 // and the row loops poll.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libcups pieces the filter needs beyond the public, non-deprecated API:
 //   <cups/ppd.h> with its deprecation warnings silenced here and nowhere else
 //   _cupsLangPrintFilter, exported by libcups but declared only in a private header

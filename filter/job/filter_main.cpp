@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Start-up in the order CUPS relies on: arguments, input, raster, PPD, job; then clean-up.
 #include "job/filter_main.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job: wake-up, PPD identity, each raster page read row by row into the page engine, reset.
 #include "job/job.h"
 
@@ -117,11 +118,17 @@ int RunJob(const Job& job) {
     if (Status s = PrintPage(job, engine, header); !s.ok()) return Fail(job, s);
     // Page accounting for CUPS: each page goes out once; CUPS makes the copies.
     std::fprintf(job.log, "PAGE: %d 1\n", page);
+    // CUPS shows the last message as the printer's and the job's status: a plain word after
+    // each page and at the end, not the last progress line of the engine.
+    std::fprintf(job.log, "INFO: Printed page %d\n", page);
     if (Canceled) break;
   }
 
   if (Status s = engine.EndJob(); !s.ok()) return Fail(job, s);
-  if (page > 0) return 0;
+  if (page > 0) {
+    if (!Canceled) std::fputs("INFO: Ready\n", job.log);
+    return 0;
+  }
   // Else CUPS shows no more than "Filter failed".
   if (!Canceled) std::fputs("ERROR: The job held no pages\n", job.log);
   return 1;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A print job as the filter runs it, from the printer's wake-up to its reset:
 //   Job           what one job is given: its ID, raster stream, PPD, printer stream and log
 //   DescribePage  the page description the engine gets from a raster header and the PPD

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libcups raster reading over a byte buffer.
 #include "job/memory_raster.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // MemoryRaster: a raster stream that libcups reads from a byte buffer, so a whole job can run
 // inside a test or a fuzzer with the same pages the program would read from a pipe.
 #pragma once

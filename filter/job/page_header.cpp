@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Page header checks, one message per wrong field with the value found.
 #include "job/page_header.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SIGTERM from outside at each stage of the built filter's job, under the job oracle: the page
 // in progress ends with its form feed, no later page is printed, status 0, done within 5 s.
 // (Every printer write and raster byte in turn: in_process_fault_test; while the halftoner

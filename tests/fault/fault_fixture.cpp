@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared pages, jobs and checks of the fault tables.
 #include "fault_fixture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pages, jobs and checks the fault tables share:
 //   TextPage, PhotoPage   a page that takes the text path, one that takes the picture path
 //   MixedPages            text and picture pages at 180 x 180 and 360 x 360, in turn

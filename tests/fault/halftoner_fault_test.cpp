@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The halftoner missing, crashing, hanging, failing or writing a bad image, each under the job
 // oracle: one line naming the cause (a file by its path in the job's private folder), status 1
 // (0 when the job was cancelled), the picture page ended with its form feed and nothing printed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Faults placed exactly, with the job run in-process, each run under the job oracle:
 //   every allocation of the page path failing in turn (row buffer, column buffer, band block,
 //   the pair row of a reduced page): one "Unable to allocate memory" line, status 1;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Valgrind's memcheck over a mixed job (text and picture pages at 180 x 180 and 360 x 360,
 // both command sets), the filter and every halftoner it starts: no error and nothing
 // definitely lost, besides the job oracle. Skipped where valgrind is missing, and in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer connection failing under the job oracle:
 //   a reader that closes early: SIGPIPE is ignored, the write fails, one line names the broken
 //   pipe, status 1, and what was read is exactly the start of a whole run's stream;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Raster streams that end anywhere and pages that change shape, run in-process under the job
 // oracle:
 //   a stream cut at every byte of a page header and of the first rows, plain and compressed:

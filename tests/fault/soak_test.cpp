@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Soak: long and parallel jobs of the built filter with the built halftoner, under the oracle.
 //   a 200-page job mixing text and picture pages at 180 x 180 and 360 x 360 peaks at the
 //   resident memory of a 2-page job of the same kinds (within 10 %) and leaves nothing in /tmp;

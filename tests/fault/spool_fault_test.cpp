@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The page's files under attack and under a full disk, each case under the job oracle, run as
 // we are and again as the unprivileged user CUPS runs filters as:
 //   a full disk (a small tmpfs of the job's own on /tmp) while spooling and while the halftoner

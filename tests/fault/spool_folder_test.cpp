@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where a job keeps its page files, and that it keeps none of them, under the job oracle:
 //   $TMPDIR honoured when it names an existing folder by an absolute path, else /tmp (unset,
 //   empty, relative, missing, a file); a folder that cannot be made is one line and status 1

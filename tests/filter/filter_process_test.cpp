@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built filter driven as CUPS drives it: command line, $PPD, raster on standard input or
 // as a file; standard output compared byte for byte, standard error line for line.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A whole job run in-process from memory: raster bytes in, printer bytes and log out, with the
 // halftoner replaced by a function. Same bytes and lines as the program.
 #include <gtest/gtest.h>

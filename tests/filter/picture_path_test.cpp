@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The picture test and the halftoner hand-off: ink counting and the path chosen at every
 // boundary, the halftoner's command line, the image header check, and halftoner stand-ins that
 // misbehave, each run through the built filter.

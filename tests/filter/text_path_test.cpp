@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The text path through the built filter: spool names and header, the size report, the
 // 360 x 360 reduction, clean-up, cancellation while spooling, and the spool file's safety.
 #include <gtest/gtest.h>

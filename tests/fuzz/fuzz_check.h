@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // FUZZ_CHECK: a broken promise of the code under test. It ends the process with abort(), which
 // libFuzzer saves as a crash and CTest reports as a failed replay, after one line saying what
 // and where.

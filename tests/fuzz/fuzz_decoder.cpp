@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: the decoder library (kembdecode) on any byte stream.
 // Checks: ListCommands covers the stream in order without gaps or overlaps, each entry at
 // least one byte, with a listing line; Render keeps every page within its caps, with one dot

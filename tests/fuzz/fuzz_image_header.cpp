@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: the filter's check of the halftoner's PBM header (ReadImageHeader).
 // The first two bytes give the page's width and height limits (1 to 256 each, scaled by 64),
 // the rest is the image file, read through a memfd.

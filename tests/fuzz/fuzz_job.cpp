@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: a whole job, in-process, from a raster stream (see job_input.h for the input).
 //   LLVMFuzzerInitialize   private spool and PPD folders, the two PPDs, made once
 //   Halftoner stand-in     writes the image the input carries, or one made from the spool

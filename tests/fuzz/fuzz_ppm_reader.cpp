@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: the halftoner's image reader (PpmReader) over any file content.
 //   ReadFile      the bytes as a file (a memfd), opened and read up to two rows past the data
 //   checks        an accepted page lies within kMaxColumns x kMaxRows; no row read fails on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Splitting a job input, and the pre-pass over its page headers.
 #include "job_input.h"
 

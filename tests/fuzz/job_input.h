@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How the job target reads one fuzz input:
 //   JobInput          the raster stream, and the image the halftoner stand-in writes
 //   SplitJobInput     the input is the raster stream, optionally followed by kImageMarker and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job oracle of the fuzzer: the shared log and stream checks, the spool folder.
 #include "job_oracle.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What every fuzzed job must show, whatever its input:
 //   JobRun        the exit status, the job log and the printer bytes of one run
 //   CheckJobRun   status 0 or 1; at most one ERROR line naming a cause, and only with status 1;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // make_fuzz_seeds FOLDER: writes the seed corpora of the fuzz targets below FOLDER (job,
 // decoder, ppm_reader, image_header), each input small. Built on demand only; its output is
 // kept in the repository under tests/fuzz/corpus.

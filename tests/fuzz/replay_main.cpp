@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The entry point of a fuzz target as an ordinary program, for CTest in every build:
 // runs each file named on the command line, and every file of each folder named, through
 // LLVMFuzzerTestOneInput once (dot files aside). A broken check aborts; a clean run prints how many

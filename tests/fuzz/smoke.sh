@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # smoke.sh FUZZER WORKDIR DICT MAX_LEN CORPUS... : a short, repeatable libFuzzer run (fixed seed,
 # bounded runs and time) from the given corpora. New inputs land in WORKDIR, emptied first;
 # a crash is saved there too and fails the run. Memory is capped at 2 GiB as in the campaign.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Golden jobs: the filter's printer bytes, log and exit status for every job fixture and every
 // benchmark job, compared with what an earlier build recorded in expected/. Code may move
 // freely underneath; what the printer and the job log see may not change unnoticed.

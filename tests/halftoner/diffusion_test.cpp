@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Error diffusion: mean density, exact ends, forced pixels, row packing.
 #include "diffusion.h"
 

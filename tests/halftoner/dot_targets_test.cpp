@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Dot targets: which pixels each mode forces, and the lightness the others are toned by.
 #include "dot_targets.h"
 

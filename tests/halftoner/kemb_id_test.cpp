@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kemb_ID as the filter runs it: tone of flat patches, crisp glyphs in mode 3, short pages,
 // refused input, failed writes and cancellation, always with nothing on standard output.
 #include <fcntl.h>

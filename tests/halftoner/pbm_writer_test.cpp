@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PBM writer: the exact image on commit, nothing at all when it is not committed.
 #include "pbm_writer.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PPM reader: header syntax, refused headers, padding of a short page, unreadable files.
 #include "ppm_reader.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kemb_ID through the shared program runner.
 #include "program_run.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Running the built kemb_ID the way the filter does, through the tests' one program runner
 // (support/run_filter.h):
 //   ProgramPath      the program in the build's bin folder

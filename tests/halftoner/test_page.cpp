@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test pages: page building, file helpers, the filter-style header parse, dot counting.
 #include "test_page.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test pages: RGB pages for the halftoner, and dot images read back as the filter reads them.
 //   Rgb, RgbPage        a page of pixels; Fill / FillRect / Ppm (the filter's spool form)
 //   WriteFile / ReadFile

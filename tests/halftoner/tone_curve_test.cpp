@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tone curve: the dot gain model, its inverse, and the table built from them.
 #include "tone_curve.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // verify_diffusion: ErrorDiffuser against the diffusion written out plainly, one column
 // at a time, on random pages of every kind of target: tones, paper, solid, forced pixels,
 // targets outside the range, tones chosen to drive the error to its clamp, and rows shorter

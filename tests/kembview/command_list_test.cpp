@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of the command listing: every command of both sets, NUL runs, unknown bytes,
 // truncated commands, the line format, and arbitrary bytes.
 //

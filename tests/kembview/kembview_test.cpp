@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of the kembview program: its listing, the page files it writes, its exit status.
 //
 //   KembviewTest        a scratch folder, a stream file in it, and running the program

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of the printer model: where each dot of a stream lands.
 //
 //   DotCase, kDotCases        one-page streams -> grid and the exact set of dots

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tests of bad input: what still renders, what is reported, and that nothing grows unbounded.
 //
 //   ReportsProblemsWithOffsets   truncated and unknown commands, each problem naming its offset

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hand-made printer streams for the decoder tests.
 //
 //   Bytes, Cat, Repeat        byte vectors and joining them

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // cupstestppd on the compiled PPDs:
 //   PpdFolder.HoldsExactlyTheModels      the build made one PPD per model and nothing else
 //   Conformance/PassesCupstestppd        every PPD passes, warnings listed in the test output

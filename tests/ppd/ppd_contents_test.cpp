@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The compiled PPDs as libcups parses them, one case per model:
 //   Contents/Identity          product and manufacturer the filter accepts, OEM nickname
 //   Contents/DeviceId          one well-formed IEEE 1284 device ID: KEMB, the model, its command

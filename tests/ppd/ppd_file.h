@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The compiled PPDs read through libcups, as the filter and the scheduler read them:
 //   OpenPpd        parse a PPD (null on failure); closed when the handle goes
 //   PpdOpenError   the parser's complaint about the last failed open

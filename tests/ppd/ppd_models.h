@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What each compiled PPD must offer, one row per model:
 //   PaperSize, Resolution   a page-size keyword or resolution choice with its values
 //   PpdModel                file name, model, command set, OEM flag, print line, resolutions,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Each PPD through cups-filters' gstoraster, the raster header read back with libcups:
 //   RasterCase / Cases()       each model with no options, and Resolution x PageSize
 //   RasterHeader/CarriesWhatTheFilterNeeds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // AppServer, Ipp and the sheet renderer.
 #include "printer-app/app_server.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printer application as the tests run it: a private server on loopback, printers with
 // file devices, and an IPP client that prints, watches and cancels jobs.
 //   AppServer   kemb-printer-app server in a scratch folder (state, spool, log, devices) on a

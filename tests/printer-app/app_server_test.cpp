@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // kemb-printer-app end to end, on loopback, each suite with a server of its own:
 //   SameBytes    whole sheets streamed as PWG raster print exactly what rastertokemb prints
 //                for the PPD's printable area of the same sheets
@@ -859,6 +860,17 @@ TEST_F(PrinterActions, WebPagePrintTestPagePrintsTheTestPage) {
   const std::vector<uint8_t> via_ipp = PrintAlone(
       *server_, *ipp_, "lq", std::vector<uint8_t>(pdf.begin(), pdf.end()), "application/pdf");
   EXPECT_TRUE(bytes == via_ipp) << FirstDifference(bytes, via_ipp);
+}
+
+// Device search works with or without avahi-daemon: PAPPL's own listing aborted the process
+// (status 134) when no daemon answered. Without a daemon the note says so.
+TEST(Devices, ListingAnswersWithoutAborting) {
+  auto r = scheduler_test::RunCommand(
+      scheduler_test::Command({std::string(KEMB_BIN_DIR) + "/kemb-printer-app", "devices"}));
+  EXPECT_TRUE(r.Ok()) << r.output;
+  if (access("/run/avahi-daemon/socket", F_OK) != 0) {
+    EXPECT_NE(r.output.find("avahi-daemon is not running"), std::string::npos) << r.output;
+  }
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The application's parts that need no server:
 //   Paper         the printable area of every PPD page size and offered resolution, against
 //                 libcups's own reading of the built PPD (cupsRasterInterpretPPD)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # IPP conformance of kemb-printer-app with ipptool's stock test files (package cups-ipp-utils).
 # Debian ships the .test files without the documents they print, and ipptool looks for every
 # FILE when it reads a test file, so this makes them: PWG raster at the resolutions and raster

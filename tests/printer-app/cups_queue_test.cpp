@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A real CUPS queue: a private cupsd (Debian's scheduler, as the scheduler test runs it) with a
 // driverless queue (`lpadmin -m everywhere`) pointing at the printer application prints a PDF
 // end to end through cups-filters and CUPS's ipp backend; kembview decodes the application's

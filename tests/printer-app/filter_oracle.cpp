@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The filter oracle: PPD header, crop, filter run.
 #include "printer-app/filter_oracle.h"
 

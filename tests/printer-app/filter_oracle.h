@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What rastertokemb prints for a whole sheet: the raster CUPS would hand the filter with the
 // model's PPD (libcups reads the PPD's imageable area for the page size and resolution), cut
 // from the sheet, run through the built filter.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The web interface through Debian's headless Chromium: the home page lists the printer, the
 # printer's page shows its name, model and state; a screenshot of the printer page is kept in
 # BUILD_DIR/app-web/printer.png for people to look at. The server runs on loopback and is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The private scheduler's folder, configuration, start, stop and queries.
 #include "scheduler/cups_sandbox.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A private CUPS scheduler in a temporary folder, for printing real jobs through our filter.
 //   Sandbox          the folder: configuration, spool, logs, a server-bin mirror holding our
 //                    filter and halftoner; removed with everything in it when the object goes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Placement search for text pages and tone correlation for picture pages.
 #include "scheduler/dot_compare.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Comparing the dots a printed page carries with Ghostscript's rendering of the same page.
 //   Rect              an area of the reference page, in its pixels
 //   TextMatch         where the printed dots sit best on the reference, and how well they agree

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Parsing and judging a job's lines in the scheduler's error_log.
 #include "scheduler/job_log.h"
 

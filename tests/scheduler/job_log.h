@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading one job's story out of the scheduler's error_log.
 //   JobLine          one "L [date] [Job N] message" line: its level letter and its message
 //   JobLines         the lines of one job, in order

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Running the scheduler session and reading the paper geometry from the PPDs.
 #include "scheduler/print_session.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One scheduler session: both queues, both jobs, and what they left behind.
 //   QueueCase, kQueues   the queues of the table: PPD, options, command set, text tolerance
 //   JobResult, Session   printer files, job states and log lines, gathered once for all tests;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The scheduler's commands and the scheduler itself, through the tests' program runner: each
 // in its own process group, stopped when the test process dies.
 #include "scheduler/process.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Programs the scheduler test starts: short commands it waits for, and the scheduler itself.
 //   Command, CommandResult, RunCommand   one program to its end, output captured, with a deadline
 //   Daemon                               a long-running program, stopped (TERM, then KILL) when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // End to end under the real scheduler: a private cupsd prints a two-page PDF to a file device
 // through pdftopdf, gstoraster, rastertokemb and kemb_ID, once per queue of the table
 // (print_session.h); the tests judge what it left behind.
@@ -103,6 +104,12 @@ TEST_P(SchedulerTest, JobCompletesWithOnlyTheFilterProgressLines) {
   EXPECT_FALSE(job.log.empty()) << "no line of the job in error_log";
   for (const std::string& line : JobProblems(job.log, job.id)) ADD_FAILURE() << line;
   EXPECT_EQ(CupsPageNumbers(job.log), (std::vector<int>{1, 2})) << "PAGE lines for CUPS";
+  // The status CUPS shows for the printer and the job: the last page, then "Ready".
+  std::vector<std::string> status;
+  for (const JobLine& line : job.log)
+    if (line.message.starts_with("Printed page ") || line.message == "Ready")
+      status.push_back(line.message);
+  EXPECT_EQ(status, (std::vector<std::string>{"Printed page 1", "Printed page 2", "Ready"}));
   EXPECT_TRUE(session_->stop_problem.empty()) << session_->stop_problem;
 }
 

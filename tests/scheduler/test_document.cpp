@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Drawing the two test pages in PostScript, and rendering them with Ghostscript.
 #include "scheduler/test_document.h"
 

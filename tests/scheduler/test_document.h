@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The document the scheduler test prints, and Ghostscript's own picture of it to compare with.
 //   kDocument*, kPicture*   page size and where the picture sits, in points
 //   DocumentPostScript      page 1: lines of black text in several faces and sizes; page 2: a

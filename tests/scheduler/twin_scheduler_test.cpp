@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Two private schedulers on one host print at the same time and hand out the same job IDs, as
 // two CUPS instances (or a container's beside the host's) do. Each prints a multi-page raster
 // document of its own, text and picture pages in a different order, so the two jobs pass each

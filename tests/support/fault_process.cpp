@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Running the filter with faults: one poll loop feeds its input, reads (or does not read) the
 // printer pipe, collects the log, sends SIGTERM at the trigger and enforces the 5 s deadline.
 // A private /tmp needs a go-between process: it mounts the tmpfs, runs the filter and, once

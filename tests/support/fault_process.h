@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built filter run as CUPS runs it, with faults around it:
 //   Trigger          when SIGTERM goes: a text in the log, the filter blocked writing to the
 //                    printer, a file appearing

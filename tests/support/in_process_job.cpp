@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // In-process jobs: a trickling raster reader and a counting printer sink that raise the
 // cancel flag where asked, a failing allocator, a threshold halftoner.
 #include "support/in_process_job.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A whole job run in-process, with faults placed exactly:
 //   InProcessCall     raster bytes, PPD, spool folder, halftone seam, allocator, and where the
 //                     job is cancelled: when raster byte N is read, at the k-th printer write

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Log lines and printer stream of a job, as every oracle judges them.
 #include "support/job_checks.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The checks of a job's log and printer stream that every judge of a job shares, the fault
 // oracle (support/job_oracle.h) and the job fuzzer (fuzz/job_oracle.h) alike. No GoogleTest,
 // so a fuzz target can use them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Unique job IDs per test process, and the filter's leftovers.
 #include "support/job_files.h"
 

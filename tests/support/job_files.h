@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Job IDs and temporary files of the filter as tests see them:
 //   UniqueJobId     a job ID no other test process uses, so parallel tests never share spool names
 //   SpoolFolders    where a job makes its private folder: /tmp, and $TMPDIR when it is set

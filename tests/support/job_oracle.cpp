@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The job oracle: log lines, exit, leftovers, watched files and the printer stream.
 #include "support/job_oracle.h"
 

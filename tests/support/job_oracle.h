@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The oracle every fault case is judged by, whether the job ran as a process or in-process:
 //   JobOutcome      what one run left: exit status or signal, printer bytes, log, leftovers
 //   FileState       one watched path as lstat and its bytes show it; Watch takes it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The private /tmp's mount and go-between, and the other user's child.
 #include "support/private_tmp.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A /tmp of the job's own, and another user's hands, for tests that run as root:
 //   PrivateTmp       a small tmpfs on /tmp in a private mount namespace, files put there first
 //                    and ballast taking part of it

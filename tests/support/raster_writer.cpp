@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Raster streams through libcups for tests.
 #include "support/raster_writer.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test fixtures on the input side:
 //   PageHeader     a page header as the PPDs make it: 24-bit chunky RGB, OutputType, paper length
 //   RasterPage     a header and its RGB rows; SetDot / Fill to draw on it

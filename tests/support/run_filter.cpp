@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Starting a program with captured output, stepwise input, limits and a deadline.
 #include "support/run_filter.h"
 

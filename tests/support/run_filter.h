@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one way tests run a program: the filter as CUPS runs it, kemb_ID, the CUPS tools, the
 // scheduler's clients. Arguments, environment, input on standard input, standard output and
 // standard error captured (apart, or together), an optional file size limit and deadline.

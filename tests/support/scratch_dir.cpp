@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Scratch folders, files and PPDs for tests.
 #include "support/scratch_dir.h"
 

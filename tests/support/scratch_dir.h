@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Scratch files for tests, without libcups:
 //   TempDir             a private folder under /tmp, removed with everything in it
 //   WriteFile/ReadFile  whole files as bytes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Picture regions without the filter around them:
 //   CopyDots.EveryMaskAgainstABitLoop   spans of every start and end against a dot-by-dot copy
 //   RegionMap.PagesAndTheirRegions      a table of small pages: what becomes a picture region,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Thresholding at the boundary of every rule, both functions, and the partial last byte.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // verify_pixels: the fast pixel loops (TransToGray, TransToGray360, InkCount) against the
 // rules written out plainly, for every one of the 2^24 RGB values and for random rows of every
 // width up to 300 pixels, in place, with the bytes after the dot row untouched. Prints the

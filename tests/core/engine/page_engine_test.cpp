@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The page engine driven directly, as a front end without libcups drives it: page description,
 // rows pushed one at a time, in-process halftoner. Each path (text, picture, 360 x 360 printed
 // at 180 x 180) must give the bytes the filter program gives for the same page, and two jobs
@@ -62,7 +63,10 @@ struct Output {
 std::string EngineLines(const std::string& log, const std::string& job_id) {
   std::string kept;
   for (const std::string& line : SplitLines(FolderAsWord(log, job_id))) {
-    if (line.rfind("ERROR: V1.0 PAGE:", 0) == 0 || line.rfind("PAGE: ", 0) == 0) continue;
+    // The filter's own lines: page accounting and the status CUPS shows.
+    if (line.rfind("ERROR: V1.0 PAGE:", 0) == 0 || line.rfind("PAGE: ", 0) == 0 ||
+        line.rfind("INFO: ", 0) == 0)
+      continue;
     kept += line + "\n";
   }
   return kept;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Band assembly: 8-row groups into column bytes, the parity split over two band buffers when
 // shingling, and the page end, where every row given reaches a band.
 #include <gtest/gtest.h>

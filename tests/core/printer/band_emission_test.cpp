@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Band emission: what one band buffer sends (blank, trimmed, one or two passes) and the paper
 // advance in front of it, in both command sets.
 #include <gtest/gtest.h>

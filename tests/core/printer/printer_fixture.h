@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A page on the printer side run into memory: set up, fed dot rows, ended. Pages are made
 // from raster headers, as the filter describes them to the printer side.
 #pragma once

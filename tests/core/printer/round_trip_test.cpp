@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Round trip: random dot pages through StartPage, OutputLine and EndPage, read back by the
 // independent decoder, must come out dot for dot where the command set's advances close. Where
 // they do not (LQ at 60, 120, 240 and 360 x 360 dpi), the test pins where the dots land.

@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: Apache-2.0
+// DNS-SD without avahi: PAPPL 1.3.1 aborts the whole process (an avahi assertion) when it
+// lists devices and no avahi daemon answers, so the application looks first.
+//   DnsSdAvailable   whether the avahi daemon is there to ask
+//   ListDevices      the `devices` sub-command: PAPPL's listing, less DNS-SD when avahi is absent
+#pragma once
+
+namespace kemb::app {
+
+bool DnsSdAvailable();
+
+// Prints one device per line (URI, then its description and IEEE 1284 ID when known);
+// returns the process's exit status.
+int ListDevices();
+
+}  // namespace kemb::app
