@@ -1,18 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // PaperView: per sample-grid phase of a dot centre, one stamp of sample bits per paper pixel,
 // OR-ed into a 16-bit sample mask per pixel; the grey is the share of inked samples.
-// WriteGreyPng: libpng, grey, bit depth 8.
 #include "paper_view.h"
 
-#include <png.h>
-
 #include <bit>
-#include <cerrno>
 #include <cmath>
-#include <csetjmp>
-#include <cstdio>
-#include <cstring>
-#include <memory>
 
 namespace kembview {
 namespace {
@@ -91,34 +83,6 @@ std::string PaperView(const Page& page, double dot_mm, PaperImage& image) {
   constexpr int kAll = kSamples * kSamples;
   for (size_t i = 0; i < samples.size(); ++i)
     image.grey[i] = static_cast<uint8_t>(255 - (255 * std::popcount(samples[i]) + kAll / 2) / kAll);
-  return "";
-}
-
-std::string WriteGreyPng(const PaperImage& image, const std::string& path) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
-  if (!file) return "cannot write " + path + ": " + std::strerror(errno);
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!info) {
-    png_destroy_write_struct(&png, nullptr);
-    return "cannot set up PNG writing for " + path;
-  }
-  // Nothing with a destructor is created between here and the last libpng call.
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return "PNG writing failed for " + path;
-  }
-  png_init_io(png, file.get());
-  png_set_IHDR(png, info, image.width, image.height, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  const auto per_metre = static_cast<png_uint_32>(image.dpi / 0.0254 + 0.5);
-  png_set_pHYs(png, info, per_metre, per_metre, PNG_RESOLUTION_METER);
-  png_write_info(png, info);
-  for (int y = 0; y < image.height; ++y)
-    png_write_row(png, image.grey.data() + size_t(y) * size_t(image.width));
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  if (std::fflush(file.get()) != 0) return "cannot write " + path + ": " + std::strerror(errno);
   return "";
 }
 

@@ -4,7 +4,7 @@
 //
 //   PaperImage      8-bit grey at kPaperDpi, 255 paper, 0 full ink
 //   PaperView       a decoded page -> its paper image, or an error for a page too large
-//   WriteGreyPng    the image as an 8-bit grey PNG with its resolution in pHYs
+// (page_image_file.h writes it: WriteGreyPng)
 #pragma once
 
 #include <cstdint>
@@ -28,7 +28,5 @@ struct PaperImage {
 // Each paper pixel is 4 x 4 samples; a sample is inked when its centre lies in some dot's disc.
 // Returns "" or what went wrong.
 std::string PaperView(const Page& page, double dot_mm, PaperImage& image);
-
-std::string WriteGreyPng(const PaperImage& image, const std::string& path);
 
 }  // namespace kembview
