@@ -5,9 +5,11 @@
 //   ParseDpi       "X" or "XxY" option values
 //   ReadStream     the whole input file (or standard input for "-")
 //   PageFileName   OUT.png -> OUT-1.png, OUT-2.png, ...
-//   List, Draw     the two modes
+//   ParseDiameter  --dot-diameter in millimetres
+//   List, Draw     the two modes; Draw also the paper view
 //   main           arguments and exit status
 #include <cctype>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "page_image_file.h"
+#include "paper_view.h"
 #include "stream_decoder.h"
 
 namespace {
@@ -29,6 +32,7 @@ constexpr size_t kMaxStreamBytes = size_t{1} << 30;
 constexpr const char* kHelp = R"(Usage:
   kembview --list FILE
   kembview --render OUT.png|OUT.pbm [--alternate-dpi X[xY]] [--modeless-dpi X] FILE
+  kembview --render OUT.png --paper [--dot-diameter MM] [...] FILE
   kembview --help
 FILE "-" reads standard input.
 
@@ -39,6 +43,10 @@ a stream cut inside a command ends with a "truncated ..." line.
 --render writes one image per form feed, OUT-1.png, OUT-2.png, ... (PBM when OUT ends in
 .pbm); dots after the last form feed make one more page. Black is a dot. PNG files carry the
 grid resolution; PBM files name it in a header comment.
+
+--paper draws what the paper will show instead: each dot a disc of the dot diameter (default
+0.25 mm, --dot-diameter) centred on its grid position, overlaps inked once, as 8-bit grey PNG
+at 360 dpi, each pixel the inked share of its 4 x 4 samples.
 
 Exit status: 0 when the stream decoded cleanly; 2 when it did not (unknown bytes, truncated
 commands, capped pages): everything that did decode is still listed or drawn and each problem
@@ -142,8 +150,21 @@ int List(const std::vector<uint8_t>& stream, const std::string& path) {
   return kExitProblems;
 }
 
+// 0 < mm <= 5, as a plain decimal number.
+bool ParseDiameter(const std::string& text, double& mm) {
+  if (text.empty() || text.size() > 8) return false;
+  for (char c : text)
+    if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.') return false;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (*end != '\0' || !(value > 0 && value <= 5)) return false;
+  mm = value;
+  return true;
+}
+
+// `dot_mm` > 0: the paper view instead of the dot grid.
 int Draw(const std::vector<uint8_t>& stream, const std::string& path, const std::string& out,
-         const kembview::RenderOptions& options) {
+         const kembview::RenderOptions& options, double dot_mm) {
   const bool pbm = EndsWith(out, ".pbm");
   int number = 0;
   std::string write_error;
@@ -151,6 +172,16 @@ int Draw(const std::vector<uint8_t>& stream, const std::string& path, const std:
       kembview::RenderPages(stream, options, [&](kembview::Page&& page) {
         const std::string name = PageFileName(out, ++number);
         if (!write_error.empty()) return;
+        if (dot_mm > 0) {
+          kembview::PaperImage paper;
+          write_error = kembview::PaperView(page, dot_mm, paper);
+          if (write_error.empty()) write_error = kembview::WriteGreyPng(paper, name);
+          if (write_error.empty()) {
+            std::printf("%s: %dx%d pixels at %d dpi, %zu dots of %.2f mm\n", name.c_str(),
+                        paper.width, paper.height, paper.dpi, page.CountDots(), dot_mm);
+          }
+          return;
+        }
         write_error = pbm ? kembview::WritePbm(page, name) : kembview::WritePng(page, name);
         if (write_error.empty()) {
           std::printf("%s: %dx%d dots at %dx%d dpi, %zu printed\n", name.c_str(), page.width,
@@ -180,7 +211,8 @@ int main(int argc, char** argv) {
     std::fputs(kHelp, stdout);
     return kExitClean;
   }
-  bool list = false;
+  bool list = false, paper = false;
+  double dot_mm = kembview::kDefaultDotMm;
   std::string out, input;
   kembview::RenderOptions options;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -191,6 +223,10 @@ int main(int argc, char** argv) {
       out = args[++i];
     } else if (args[i] == "--alternate-dpi" && has_value) {
       if (!ParseDpi(args[++i], options.alternate_xdpi, &options.alternate_ydpi)) return Usage();
+    } else if (args[i] == "--paper") {
+      paper = true;
+    } else if (args[i] == "--dot-diameter" && has_value) {
+      if (!ParseDiameter(args[++i], dot_mm)) return Usage();
     } else if (args[i] == "--modeless-dpi" && has_value) {
       if (!ParseDpi(args[++i], options.modeless_xdpi, nullptr)) return Usage();
     } else if (input.empty() && (args[i] == "-" || args[i].rfind("--", 0) != 0)) {
@@ -199,7 +235,12 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  if (input.empty() || list == !out.empty()) return Usage();
+  if (input.empty() || list == !out.empty() || (paper && list)) return Usage();
+  if (paper && !EndsWith(out, ".png")) {
+    std::fprintf(stderr, "ERROR: %s: the paper view is grey: output name must end in .png\n",
+                 out.c_str());
+    return kExitFailure;
+  }
   if (!out.empty() && !EndsWith(out, ".png") && !EndsWith(out, ".pbm")) {
     std::fprintf(stderr, "ERROR: %s: output name must end in .png or .pbm\n", out.c_str());
     return kExitFailure;
@@ -210,5 +251,5 @@ int main(int argc, char** argv) {
                  input.c_str());
     return kExitFailure;
   }
-  return list ? List(stream, input) : Draw(stream, input, out, options);
+  return list ? List(stream, input) : Draw(stream, input, out, options, paper ? dot_mm : 0);
 }

@@ -3,7 +3,9 @@
 //
 //   OpenForWriting   FILE owned by a unique_ptr
 //   PackRow          one image row as 1-bit pixels, most significant bit first
-//   WritePng         libpng, grey, bit depth 1 (0 = black), pHYs in dots per metre
+//   WriteGreyPngRows libpng, grey, pHYs in dots per metre: the one PNG writer
+//   WritePng         the dot grid, bit depth 1 (0 = black)
+//   WriteGreyPng     the paper view, bit depth 8
 //   WritePbm         P4, 1 = black
 #include "page_image_file.h"
 
@@ -14,6 +16,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -45,13 +48,12 @@ png_uint_32 DotsPerMetre(int dpi) {
   return static_cast<png_uint_32>(dpi / 0.0254 + 0.5);
 }
 
-}  // namespace
-
-std::string WritePng(const Page& page, const std::string& path) {
+// One grey PNG: `next_row` fills each row in turn (packed pixels of `bit_depth` bits).
+std::string WriteGreyPngRows(const std::string& path, int width, int height, int bit_depth,
+                             int xdpi, int ydpi, const std::function<const uint8_t*(int)>& next_row) {
   std::string error;
   File file = OpenForWriting(path, error);
   if (!file) return error;
-  std::vector<uint8_t> row((static_cast<size_t>(page.width) + 7) / 8);
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) {
@@ -64,18 +66,31 @@ std::string WritePng(const Page& page, const std::string& path) {
     return "PNG writing failed for " + path;
   }
   png_init_io(png, file.get());
-  png_set_IHDR(png, info, page.width, page.height, 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, width, height, bit_depth, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_pHYs(png, info, DotsPerMetre(page.xdpi), DotsPerMetre(page.ydpi), PNG_RESOLUTION_METER);
+  png_set_pHYs(png, info, DotsPerMetre(xdpi), DotsPerMetre(ydpi), PNG_RESOLUTION_METER);
   png_write_info(png, info);
-  for (int y = 0; y < page.height; ++y) {
-    PackRow(page, y, false, row);
-    png_write_row(png, row.data());
-  }
+  for (int y = 0; y < height; ++y) png_write_row(png, next_row(y));
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
   if (std::fflush(file.get()) != 0) return "cannot write " + path + ": " + std::strerror(errno);
   return "";
+}
+
+}  // namespace
+
+std::string WritePng(const Page& page, const std::string& path) {
+  std::vector<uint8_t> row((static_cast<size_t>(page.width) + 7) / 8);
+  return WriteGreyPngRows(path, page.width, page.height, 1, page.xdpi, page.ydpi, [&](int y) {
+    PackRow(page, y, false, row);
+    return static_cast<const uint8_t*>(row.data());
+  });
+}
+
+std::string WriteGreyPng(const PaperImage& image, const std::string& path) {
+  return WriteGreyPngRows(path, image.width, image.height, 8, image.dpi, image.dpi, [&](int y) {
+    return image.grey.data() + size_t(y) * size_t(image.width);
+  });
 }
 
 std::string WritePbm(const Page& page, const std::string& path) {

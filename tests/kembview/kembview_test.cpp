@@ -203,6 +203,12 @@ TEST_F(KembviewTest, ExitStatus) {
       {"bad density", "--alternate-dpi 9x --render " + out + " " + good.string(), 1},
       {"density out of range", "--alternate-dpi 5000 --render " + out + " " + good.string(), 1},
       {"density accepted", "--alternate-dpi 120x72 --render " + out + " " + good.string(), 0},
+      {"paper view as PBM", "--paper --render " + out + " " + good.string(), 1},
+      {"paper view with --list", "--paper --list " + good.string(), 1},
+      {"bad dot diameter", "--paper --dot-diameter 0 --render " + (dir_ / "p.png").string() +
+                               " " + good.string(), 1},
+      {"paper view", "--paper --dot-diameter 0.3 --render " + (dir_ / "p.png").string() + " " +
+                         good.string(), 0},
   };
   for (const auto& c : cases) {
     const ProgramRun run = Kembview(c.args);
@@ -212,6 +218,10 @@ TEST_F(KembviewTest, ExitStatus) {
     }
   }
   EXPECT_NE(Kembview("--help").out.find("1/360 inch"), std::string::npos);
+  // The paper view's page: 8-bit grey at 360 dpi.
+  const std::string paper = Slurp(dir_ / "p-1.png");
+  ASSERT_GT(paper.size(), 33u);
+  EXPECT_EQ(paper[24], 8) << "bit depth";
 
   // A truncated stream still gives its page, with the problem on stderr.
   const fs::path cut = WriteStream({0x1B, 0x2A, 0x27, 0x02, 0x00, 0x80, 0x00, 0x00, 0x80});

@@ -244,39 +244,13 @@ socket=$cups/cups.sock
 # Job IDs of their own, so the filter's /tmp/kemb<job>_<page> files meet no other test's.
 job_base=$(((100 + $$ % 900) * 1000 + 800))
 echo "NextJobId $job_base" >"$cups/cache/job.cache"
-cat >"$cups/cupsd.conf" <<EOF
-Listen $socket
-LogLevel debug
-MaxLogSize 0
-Browsing No
-BrowseLocalProtocols none
-WebInterface No
-DefaultAuthType None
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-# ServerBin is the system's own: the filters run are exactly the installed ones.
-cat >"$cups/cups-files.conf" <<EOF
-ServerRoot $cups
-RequestRoot $cups/spool
-TempDir $cups/spool/tmp
-CacheDir $cups/cache
-StateDir $cups/state
-ServerBin $serverbin
-DataDir $datadir
-ErrorLog $cups/log/error_log
-AccessLog $cups/log/access_log
-PageLog $cups/log/page_log
-Printcap $cups/state/printcap
-FileDevice Yes
-EOF
+# The scheduler tests' configuration; ServerBin is the system's own: the filters run are exactly
+# the installed ones.
+for conf in cupsd.conf cups-files.conf; do
+  sed -e "s|@SOCKET@|$socket|g" -e "s|@SERVERROOT@|$cups|g" -e "s|@FOLDER@|$cups|g" \
+      -e "s|@SERVERBIN@|$serverbin|g" -e "s|@DATADIR@|$datadir|g" \
+      "$root/tests/scheduler/$conf.in" >"$cups/$conf" || fail "cannot write $conf"
+done
 cupsd=$(command -v cupsd || echo /usr/sbin/cupsd)
 # An enforcing AppArmor profile on the scheduler's path keeps it to /etc/cups; a copy elsewhere
 # runs unconfined, and still runs the system's filters.

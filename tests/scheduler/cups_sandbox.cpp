@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -114,45 +115,27 @@ void Sandbox::MirrorServerBin() {
   }
 }
 
+// The configuration text is one for every private scheduler (tests/scheduler/*.conf.in).
 void Sandbox::WriteConfiguration() {
-  // MaxLogSize 0: the debug log must not be rotated away under the test's feet.
-  WriteText(Path("conf/cupsd.conf"), "Listen " + Socket() + "\n" + R"(LogLevel debug
-MaxLogSize 0
-Browsing No
-BrowseLocalProtocols none
-WebInterface No
-DefaultAuthType None
-PreserveJobHistory Yes
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-)");
-  // PassEnv: the filters are ours and may be built with the sanitizers, whose settings the
-  // scheduler would otherwise strip from their environment.
-  const std::pair<const char*, std::string> files[] = {
-      {"ServerRoot", Path("conf")},
-      {"RequestRoot", Path("spool")},
-      {"TempDir", Path("spool/tmp")},
-      {"CacheDir", Path("cache")},
-      {"StateDir", Path("state")},
-      {"ServerBin", Path("server-bin")},
-      {"DataDir", programs_.data_dir},
-      {"ErrorLog", Path("log/error_log")},
-      {"AccessLog", Path("log/access_log")},
-      {"PageLog", Path("log/page_log")},
-      {"Printcap", Path("state/printcap")},
-      {"FileDevice", "Yes"},
-      {"PassEnv", "ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS"},
+  const std::pair<const char*, std::string> values[] = {
+      {"@SOCKET@", Socket()},
+      {"@SERVERROOT@", Path("conf")},
+      {"@FOLDER@", root_},
+      {"@SERVERBIN@", Path("server-bin")},
+      {"@DATADIR@", programs_.data_dir},
   };
-  std::string text;
-  for (const auto& [directive, value] : files) text += std::string(directive) + " " + value + "\n";
-  WriteText(Path("conf/cups-files.conf"), text);
+  for (const char* name : {"cupsd.conf", "cups-files.conf"}) {
+    const std::string source = std::string(KEMB_SOURCE_DIR "/tests/scheduler/") + name + ".in";
+    std::string text = ReadText(source);
+    if (text.empty()) throw std::runtime_error("cannot read " + source);
+    for (const auto& [key, value] : values) {
+      for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at)) {
+        text.replace(at, std::strlen(key), value);
+        at += value.size();
+      }
+    }
+    WriteText(Path(std::string("conf/") + name), text);
+  }
 }
 
 // The scheduler's path, or that of a copy of it when an enforcing AppArmor profile is attached
