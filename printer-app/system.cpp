@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// System set-up: option parsing, default folders, filters, state file, printer limits, admission.
+// System set-up: option parsing, default folders, filters, device schemes, state file (and
+// recovery of jobs a stopped server left), printer limits, admission.
 #include "system.h"
 
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "app_config.h"
@@ -15,6 +17,8 @@
 #include "image_filters.h"
 #include "job_run.h"
 #include "pdf_filter.h"
+#include "recovery.h"
+#include "socket_device.h"
 
 namespace kemb::app {
 namespace {
@@ -84,6 +88,38 @@ bool SaveState(pappl_system_t* system, void*) {
   return papplSystemSaveState(system, g_state_file.c_str());
 }
 
+// PAPPL looks for a job to start only when one arrives or ends: once the system runs, the
+// printers with a job put back are told to look.
+std::vector<int> g_printers_to_start;
+
+bool StartRecoveredJobs(pappl_system_t* system, void*) {
+  for (int id : g_printers_to_start)
+    if (pappl_printer_t* printer = papplSystemFindPrinter(system, nullptr, id, nullptr))
+      papplPrinterResume(printer);
+  g_printers_to_start.clear();
+  return false;  // once
+}
+
+// After the load: what happened to each job a stopped server left.
+void ExplainRecovered(pappl_system_t* system, const std::vector<RecoveredJob>& jobs) {
+  for (const RecoveredJob& r : jobs) {
+    pappl_printer_t* printer = papplSystemFindPrinter(system, nullptr, r.printer_id, nullptr);
+    pappl_job_t* job = printer ? papplPrinterFindJob(printer, r.job_id) : nullptr;
+    if (!job) continue;
+    if (r.requeued) {
+      g_printers_to_start.push_back(r.printer_id);
+      papplJobSetMessage(job, "The server stopped during this job; it prints again from its start.");
+      papplLogJob(job, PAPPL_LOGLEVEL_WARN,
+                  "The server stopped during this job: it is back in the queue.");
+    } else {
+      papplJobSetMessage(job, "The server stopped twice during this job; it is not printed again.");
+      papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+      papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
+                  "The server stopped twice during this job: it is aborted.");
+    }
+  }
+}
+
 }  // namespace
 
 pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* data) {
@@ -133,6 +169,7 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* da
   std::vector<pappl_pr_driver_t>& drivers = DriverList();
   papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), AutoAdd,
                                LimitJobs, DriverCallback, data);
+  InstallSocketScheme();
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
   InstallImageFilters(system);
   papplSystemSetFooterHTML(system, "KEMB WMZ dot-matrix printers");
@@ -144,7 +181,13 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* da
   papplSystemSetVersions(system, 1, &version);
 
   g_state_file = config.state_dir + "/" + kName + ".state";
+  const std::vector<RecoveredJob> recovered =
+      RecoverJobs(g_state_file, config.state_dir + "/" + kName + ".requeued");
+  RemoveJobFolders(config.spool_dir);
   papplSystemLoadState(system, g_state_file.c_str());
+  ExplainRecovered(system, recovered);
+  if (!g_printers_to_start.empty())
+    papplSystemAddTimerCallback(system, time(nullptr), 0, StartRecoveredJobs, nullptr);
   papplSystemIteratePrinters(system, LimitJobs, nullptr);
   papplSystemSetSaveCallback(system, SaveState, nullptr);
   return system;

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cerrno>
 #include <cstring>
@@ -52,6 +53,10 @@ size_t FileSize(const std::string& path) {
 AppServer::AppServer() {
   mkdir((dir_ + "/state").c_str(), 0700);
   port_ = FreePort();
+  Start();
+}
+
+void AppServer::Start() {
   scheduler_test::Command command(
       {Bin("kemb-printer-app"), "server", "-o", "server-port=" + std::to_string(port_), "-o",
        "server-options=no-tls", "-o", "listen-hostname=localhost", "-o",
@@ -81,6 +86,19 @@ AppServer::~AppServer() {
 
 bool AppServer::Stop() {
   return daemon_ ? daemon_->Stop() : true;
+}
+
+void AppServer::Kill() {
+  if (!daemon_ || !daemon_->Running()) return;
+  kill(-daemon_->pid(), SIGKILL);  // the server and whatever it runs, as a power loss would
+  daemon_->Stop(0);
+  daemon_.reset();
+}
+
+void AppServer::Restart() {
+  Stop();
+  daemon_.reset();
+  Start();
 }
 
 std::string AppServer::Uri(const std::string& printer) const {
@@ -121,26 +139,57 @@ void AppServer::AddPrinter(const std::string& name, const std::string& driver,
   if (!result.Ok()) throw std::runtime_error("add " + name + ": " + result.output);
 }
 
-SocketPrinter::SocketPrinter(size_t reset_after) : reset_after_(reset_after) {
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+namespace {
+// A loopback listener on `port` (0: any free one); -1 when it cannot.
+int Listen(int* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(*port));
   socklen_t len = sizeof(addr);
-  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-      listen(listener_, 8) != 0 ||
-      getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    if (listener_ >= 0) close(listener_);
-    throw std::runtime_error(std::string("socket printer: ") + std::strerror(errno));
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || listen(fd, 8) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    close(fd);
+    return -1;
   }
-  port_ = ntohs(addr.sin_port);
+  *port = ntohs(addr.sin_port);
+  return fd;
+}
+}  // namespace
+
+SocketPrinter::SocketPrinter(size_t reset_after, Cut cut) : reset_after_(reset_after), cut_(cut) {
+  listener_ = Listen(&port_);
+  if (listener_ < 0) throw std::runtime_error(std::string("socket printer: ") + std::strerror(errno));
   thread_ = std::thread([this] { Serve(); });
 }
 
 SocketPrinter::~SocketPrinter() {
   stop_ = true;
   thread_.join();
-  close(listener_);
+  if (listener_ >= 0) close(listener_);
+}
+
+void SocketPrinter::SwitchOff() {
+  std::lock_guard lock(mutex_);
+  if (listener_ >= 0) close(listener_);
+  listener_ = -1;
+}
+
+void SocketPrinter::SwitchOn() {
+  std::lock_guard lock(mutex_);
+  if (listener_ >= 0) return;
+  int port = port_;
+  listener_ = Listen(&port);
+  if (listener_ < 0) throw std::runtime_error(std::string("socket printer: ") + std::strerror(errno));
+}
+
+bool SocketPrinter::down() {
+  std::lock_guard lock(mutex_);
+  return listener_ < 0;
 }
 
 // A raw-port printer serves one connection to its end before it takes the next; a second
@@ -148,9 +197,18 @@ SocketPrinter::~SocketPrinter() {
 void SocketPrinter::Serve() {
   std::vector<uint8_t> buffer(65536);
   while (!stop_) {
-    pollfd listening{listener_, POLLIN, 0};
+    int listener;
+    {
+      std::lock_guard lock(mutex_);
+      listener = listener_;
+    }
+    if (listener < 0) {  // switched off: nothing answers on its port
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      continue;
+    }
+    pollfd listening{listener, POLLIN, 0};
     if (poll(&listening, 1, 50) <= 0) continue;
-    const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     size_t left = 0;  // bytes until the reset, when this connection is to be reset
     {
@@ -177,6 +235,10 @@ void SocketPrinter::Serve() {
     }
     close(fd);
     std::lock_guard lock(mutex_);
+    if (resets && cut_ == Cut::kDies) {
+      close(listener_);
+      listener_ = -1;
+    }
     connected_ = false;
     last_activity_ = std::chrono::steady_clock::now();
   }

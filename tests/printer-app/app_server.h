@@ -2,9 +2,9 @@
 // The printer application as the tests run it: a private server on loopback, printers with
 // file devices, and an IPP client that prints, watches and cancels jobs.
 //   AppServer   kemb-printer-app server in a scratch folder (state, spool, log, devices) on a
-//               free port, stopped by its PID
+//               free port, stopped by its PID; killed and started again on the same folder
 //   SocketPrinter  a network printer on loopback: one connection at a time, bytes kept in order;
-//                  may reset its first connection after N bytes
+//                  may reset its first connection after N bytes, or die then and come back later
 //   Ipp         Print-Job (busy answers retried), job state, Cancel-Job, waiting for jobs
 //   Sheets      whole-sheet PWG raster pages as a client renders them
 #pragma once
@@ -54,19 +54,27 @@ class AppServer {
   // The program with this server's state folder, for sub-commands.
   scheduler_test::CommandResult Run(std::vector<std::string> args, int timeout = 60) const;
   bool Stop();
+  // SIGKILL of the server's process group, as a crash or power loss; then a start on the same
+  // state, spool and port.
+  void Kill();
+  void Restart();
 
  private:
   testing::TempDir folder_;  // state, spool, log and devices; goes even when the start fails
   std::string dir_ = folder_.path();
   int port_ = 0;
   std::unique_ptr<scheduler_test::Daemon> daemon_;
+  void Start();  // throws when it does not answer
 };
 
 class SocketPrinter {
  public:
+  // How the first connection ends after `reset_after` bytes: reset while the printer stays on
+  // (a network glitch), or reset and nothing listens any more until SwitchOn (the printer died).
+  enum class Cut { kReset, kDies };
   // Listens on a free loopback port; throws when it cannot. `reset_after` > 0: the first
-  // connection is reset once that many bytes have arrived, as a printer switched off mid-job.
-  explicit SocketPrinter(size_t reset_after = 0);
+  // connection is cut once that many bytes have arrived.
+  explicit SocketPrinter(size_t reset_after = 0, Cut cut = Cut::kReset);
   ~SocketPrinter();
   SocketPrinter(const SocketPrinter&) = delete;
   SocketPrinter& operator=(const SocketPrinter&) = delete;
@@ -75,13 +83,19 @@ class SocketPrinter {
   // Everything received, once no connection has been open for a moment (up to `timeout`).
   std::vector<uint8_t> Bytes(std::chrono::milliseconds timeout = std::chrono::seconds(30));
   size_t connections();
+  // Nothing answers on the port any more (a connection in progress goes on).
+  void SwitchOff();
+  // The printer is back on its port; throws when it cannot.
+  void SwitchOn();
+  bool down();
 
  private:
   void Serve();
   int listener_ = -1;
   int port_ = 0;
   size_t reset_after_ = 0;
-  std::mutex mutex_;
+  Cut cut_;
+  std::mutex mutex_;  // guards listener_ (switched off and on) and what follows
   std::vector<uint8_t> bytes_;
   size_t connections_ = 0;
   bool connected_ = false;

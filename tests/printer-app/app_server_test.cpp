@@ -587,6 +587,123 @@ TEST_F(Outcomes, PrinterLostMidJobAbortsTheJobAndTheNextJobPrints) {
   EXPECT_EQ(network.connections(), 2u);
 }
 
+ipp_pstate_t PrinterState(Ipp& ipp, const std::string& printer) {
+  ipp_t* response = ipp.Do(printer, ipp.NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, printer));
+  const auto state = static_cast<ipp_pstate_t>(
+      ippGetInteger(ippFindAttribute(response, "printer-state", IPP_TAG_ENUM), 0));
+  ippDelete(response);
+  return state;
+}
+
+// A network printer that dies mid-job: that job is aborted; the next job, sent while the
+// printer is down, waits with the printer shown offline (not paused) and prints whole once the
+// printer is back.
+TEST_F(Outcomes, PrinterDeadMidJobAbortsItAndTheNextJobWaitsUntilItIsBack) {
+  constexpr size_t kDiesAfter = 30000;
+  SocketPrinter network(kDiesAfter, SocketPrinter::Cut::kDies);
+  server_->AddPrinter("net", "kemb_wmz24", network.Uri());
+  // A spooled document: the client is answered at once, not when the job ends (as streamed
+  // raster is), so it can look on while the job waits.
+  const std::vector<uint8_t> document = RampPdf(server_->dir(), 3);
+
+  Submitted lost = ipp_->Print("net", document, "application/pdf");
+  ASSERT_EQ(lost.status, IPP_STATUS_OK) << lost.message;
+  EXPECT_EQ(ipp_->Wait("net", {lost.job_id})[lost.job_id], IPP_JSTATE_ABORTED)
+      << server_->JobLog(lost.job_id);
+  EXPECT_EQ(StatusOf(*ipp_, "net", lost.job_id).message.rfind("Lost the printer: it took ", 0), 0u)
+      << StatusOf(*ipp_, "net", lost.job_id).message;
+  ASSERT_TRUE(network.down());
+  const size_t received = network.Bytes().size();
+  EXPECT_EQ(received, kDiesAfter);
+
+  Submitted next = ipp_->Print("net", document, "application/pdf");
+  ASSERT_EQ(next.status, IPP_STATUS_OK) << next.message;
+  // Waiting is what the job says it does; the bound is only a safety net.
+  JobStatus waiting;
+  for (int i = 0; i < 600; ++i) {
+    waiting = StatusOf(*ipp_, "net", next.job_id);
+    if (waiting.message.find("Waiting for the printer") != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_NE(waiting.message.find("Waiting for the printer"), std::string::npos) << waiting.message;
+  EXPECT_EQ(ipp_->JobState("net", next.job_id), IPP_JSTATE_PROCESSING);
+  const std::string reasons = PrinterReasons(*ipp_, "net");
+  EXPECT_NE(reasons.find("offline"), std::string::npos) << reasons;
+  EXPECT_EQ(reasons.find("paused"), std::string::npos) << reasons;
+  EXPECT_NE(PrinterState(*ipp_, "net"), IPP_PSTATE_STOPPED);
+
+  network.SwitchOn();
+  EXPECT_EQ(ipp_->Wait("net", {next.job_id})[next.job_id], IPP_JSTATE_COMPLETED)
+      << server_->JobLog(next.job_id);
+  const std::vector<uint8_t> all = network.Bytes();
+  ASSERT_GT(all.size(), received);
+  const std::vector<uint8_t> whole(all.begin() + static_cast<long>(received), all.end());
+  EXPECT_TRUE(std::equal(all.begin(), all.begin() + static_cast<long>(received), whole.begin()))
+      << "the dead job's bytes are not the start of the same document's stream";
+  EXPECT_EQ(PrinterReasons(*ipp_, "net").find("offline"), std::string::npos);
+  EXPECT_EQ(network.connections(), 2u);
+}
+
+using Recovery = AppSuite;
+
+int PrintQualityDefault(Ipp& ipp, const std::string& printer) {
+  ipp_t* response = ipp.Do(printer, ipp.NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, printer));
+  const int quality =
+      ippGetInteger(ippFindAttribute(response, "print-quality-default", IPP_TAG_ENUM), 0);
+  ippDelete(response);
+  return quality;
+}
+
+// The server killed while a job runs (here: waiting for its printer): started again on the same
+// folder, that job prints again from its start, nothing stays "processing", the next job
+// prints, and the printer keeps its settings.
+TEST_F(Recovery, ServerKilledMidJobRestartsWithNoStuckJobAndTheNextJobPrints) {
+  SocketPrinter network;
+  server_->AddPrinter("net", "kemb_wmz24", network.Uri());
+  ASSERT_TRUE(server_->Run({"modify", "-d", "net", "-o", "print-quality-default=draft"}).Ok());
+  ASSERT_EQ(PrintQualityDefault(*ipp_, "net"), IPP_QUALITY_DRAFT);
+  // Spooled, as a job must be to outlive the server.
+  const std::vector<uint8_t> document = SamplePdf();
+
+  network.SwitchOff();
+  Submitted stuck = ipp_->Print("net", document, "application/pdf");
+  ASSERT_EQ(stuck.status, IPP_STATUS_OK) << stuck.message;
+  // The server has the job processing, and has said so in its state file.
+  const std::string state_file = server_->dir() + "/state/kemb-printer-app.state";
+  const std::string id = " id=\"" + std::to_string(stuck.job_id) + "\"";
+  bool saved = false;
+  std::string state;
+  for (int i = 0; i < 600 && !saved; ++i) {
+    const std::vector<uint8_t> text = ReadFile(state_file);
+    state.assign(text.begin(), text.end());
+    std::istringstream lines(state);
+    std::string line;
+    while (std::getline(lines, line))
+      saved = saved || (line.rfind("Job ", 0) == 0 && line.find(id) != std::string::npos &&
+                        line.find(" state=\"5\"") != std::string::npos);
+    if (!saved) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_TRUE(saved) << state;
+  server_->Kill();
+
+  network.SwitchOn();
+  server_->Restart();
+  Ipp ipp(server_->port());
+  EXPECT_EQ(ipp.Wait("net", {stuck.job_id})[stuck.job_id], IPP_JSTATE_COMPLETED)
+      << server_->JobLog(stuck.job_id);
+  Submitted next = ipp.Print("net", document, "application/pdf");
+  ASSERT_EQ(next.status, IPP_STATUS_OK) << next.message;
+  EXPECT_EQ(ipp.Wait("net", {next.job_id})[next.job_id], IPP_JSTATE_COMPLETED)
+      << server_->JobLog(next.job_id);
+  // Each job whole: the printer received the same stream twice.
+  const std::vector<uint8_t> all = network.Bytes();
+  ASSERT_EQ(all.size() % 2, 0u);
+  ASSERT_GT(all.size(), 0u);
+  EXPECT_TRUE(std::equal(all.begin(), all.begin() + static_cast<long>(all.size() / 2),
+                         all.begin() + static_cast<long>(all.size() / 2)));
+  EXPECT_EQ(PrintQualityDefault(ipp, "net"), IPP_QUALITY_DRAFT);
+}
+
 using ImageJobs = AppSuite;
 
 TEST_F(ImageJobs, JpegAndPngPrintAtTheResolutionPrintQualityMapsTo) {

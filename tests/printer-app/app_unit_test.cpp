@@ -6,6 +6,8 @@
 //   Gate          the job gate under threads: never two jobs in the driver, second starts
 //                 caught, admission closed until a job's thread has moved on, what the next
 //                 job learns of its predecessor
+//   Recovery      a state file a killed server left: processing jobs back in the queue once,
+//                 aborted the second time, every other line as it was
 //   Feed          sheet layouts (grey, black, 1-bit) print as their RGB sheet; missing rows are
 //                 paper
 #include <gtest/gtest.h>
@@ -13,6 +15,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <map>
 #include <thread>
 
@@ -22,6 +26,7 @@
 #include "engine/page_engine.h"
 #include "job_gate.h"
 #include "models.h"
+#include "recovery.h"
 #include "printer/byte_sink.h"
 #include "sheet_feed.h"
 #include "support/scratch_dir.h"
@@ -316,6 +321,59 @@ std::vector<uint8_t> Print(const SheetFormat& sheet, const std::vector<std::vect
   EXPECT_TRUE(feed.FinishSheet().ok());
   EXPECT_TRUE(engine.EndJob().ok());
   return out.bytes;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(Recovery, ProcessingJobsGoBackInTheQueueOnceAndAreAbortedTheSecondTime) {
+  testing::TempDir dir;
+  const std::string state = dir.path() + "/app.state", record = dir.path() + "/app.requeued";
+  // Lines as PAPPL writes them; a job name with quotes, a backslash and "state" in it.
+  const std::string head =
+      "DefaultPrinterID 1\n<Printer id=\"1\" name=\"lq\" did=\"\" uri=\"file:///dev/null\" "
+      "driver=\"kemb_wmz24\">\nprint-quality-default draft\n";
+  const std::string done =
+      "Job id=\"1\" name=\"a\" username=\"u\" format=\"image/pwg-raster\" state=\"9\"\n";
+  const std::string pending =
+      "Job id=\"3\" name=\"c\" username=\"u\" format=\"image/pwg-raster\" state=\"3\"\n";
+  const std::string processing =
+      "Job id=\"2\" name=\"say \\\"state=\\\"5\\\" \\\\ here\" username=\"u\" "
+      "format=\"image/pwg-raster\" filename=\"/s/2.pwg\" state=\"5\"\n";
+  const std::string tail = "</Printer>\n";
+  std::ofstream(state) << head << done << processing << pending << tail;
+
+  std::vector<RecoveredJob> first = RecoverJobs(state, record);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].printer_id, 1);
+  EXPECT_EQ(first[0].job_id, 2);
+  EXPECT_TRUE(first[0].requeued);
+  const std::string after = ReadText(state);
+  const std::string requeued =
+      "Job id=\"2\" name=\"say \\\"state=\\\"5\\\" \\\\ here\" username=\"u\" "
+      "format=\"image/pwg-raster\" filename=\"/s/2.pwg\" state=\"3\"\n";
+  EXPECT_EQ(after, head + done + requeued + pending + tail);
+
+  // Stopped again in the same job: aborted, with the time it ended.
+  std::ofstream(state, std::ios::trunc) << head << done << processing << pending << tail;
+  std::vector<RecoveredJob> second = RecoverJobs(state, record);
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_FALSE(second[0].requeued);
+  const std::string aborted = ReadText(state);
+  EXPECT_NE(aborted.find("filename=\"/s/2.pwg\" state=\"8\" completed=\""), std::string::npos)
+      << aborted;
+  EXPECT_EQ(aborted.find("state=\"5\"\n"), std::string::npos) << aborted;
+
+  // A clean start forgets it: the next stop in that job puts it back again.
+  EXPECT_TRUE(RecoverJobs(state, record).empty());
+  std::ofstream(state, std::ios::trunc) << head << processing << tail;
+  std::vector<RecoveredJob> third = RecoverJobs(state, record);
+  ASSERT_EQ(third.size(), 1u);
+  EXPECT_TRUE(third[0].requeued);
 }
 
 TEST(Feed, EveryPixelLayoutPrintsAsItsRgbSheetAndMissingRowsArePaper) {
