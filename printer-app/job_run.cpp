@@ -4,7 +4,6 @@
 //   JobRun               Begin, pages, End, failure reporting; the thread's current run
 #include "job_run.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,7 +15,6 @@
 #include <thread>
 
 #include "app_config.h"
-#include "socket_device.h"
 
 namespace kemb::app {
 
@@ -274,7 +272,6 @@ Status JobRun::StartPage(pappl_device_t* device, const SheetFormat& sheet, Conte
   if (failed_) return Status::Fail("The job has failed");
   sink_.SetDevice(DeviceFor(device));
   if (!started_) {
-    if (!Reach(DeviceFor(device))) return Status::Fail("The job was cancelled");
     // Wake the printer only for a job that has a page to print.
     if (Status s = Check(engine_->StartJob()); !s.ok()) return s;
     started_ = true;
@@ -312,13 +309,7 @@ Status JobRun::End(pappl_device_t* device) {
   }
   // As the filter: a failed page ends the job without the reset.
   if (started_ && !failed_) (void)Check(engine_->EndJob());
-  if (!sink_.Flush() || sink_.Error()) {
-    (void)LostOutput();
-  } else if (size_t unacknowledged = 0;
-             started_ && !WaitUntilTaken(DeviceFor(device), [this] { return canceled(); },
-                                         &unacknowledged)) {
-    (void)LostOutput(sink_.handed() - std::min(unacknowledged, sink_.handed()));
-  }
+  if (!sink_.Flush() || sink_.Error()) (void)LostOutput();
   CloseOwnDevice();
   pappl_printer_t* printer = papplJobGetPrinter(job_);
   if (!failed_ && (papplPrinterGetReasons(printer) & PAPPL_PREASON_OFFLINE))
@@ -326,41 +317,14 @@ Status JobRun::End(pappl_device_t* device) {
   return failed_ ? Status::Fail("The job has failed") : Status::Ok();
 }
 
-bool JobRun::Reach(pappl_device_t* device) {
-  pappl_printer_t* printer = papplJobGetPrinter(job_);
-  bool waited = false;
-  // A server stopped meanwhile ends with the job processing; started again, it prints the job
-  // from its start.
-  const bool reached = WaitForPrinter(
-      device, [this] { return canceled(); },
-      [&](const std::string& why) {
-        if (!waited)
-          papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "The printer does not answer (%s); waiting.",
-                      why.c_str());
-        waited = true;
-        papplJobSetMessage(job_, "Waiting for the printer to come back (%s).", why.c_str());
-        papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
-      });
-  if (waited && reached) {
-    papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "The printer is back.");
-    papplJobSetMessage(job_, "Printing.");
-    papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
-  }
-  return reached;
-}
-
 Status JobRun::LostOutput() {
-  return LostOutput(sink_.taken());
-}
-
-Status JobRun::LostOutput(size_t taken) {
   // The rest of the job would print without its beginning: the job is aborted, never completed.
   if (lost_output_) return Status::Fail("The job has failed");
   lost_output_ = true;
   char message[160];
   std::snprintf(message, sizeof(message),
                 "Lost the printer: it took %zu of %zu bytes of the page; the job is aborted.",
-                taken, sink_.handed());
+                sink_.taken(), sink_.handed());
   failed_ = false;  // this message wins over whatever the failed write made of it
   Fail(message);
   papplJobSetReasons(job_, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);

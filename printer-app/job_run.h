@@ -80,7 +80,6 @@ class JobRun {
 
   // The printer did not take every byte (connection reset, device gone).
   Status LostOutput();
-  Status LostOutput(size_t taken);
   bool failed() const { return failed_; }
   bool canceled() const;
   int pages() const { return pages_; }
@@ -99,8 +98,6 @@ class JobRun {
 
  private:
   Status Check(Status s);
-  // Waits for a network printer that is down, showing it offline; false when cancelled.
-  bool Reach(pappl_device_t* device);
   bool PredecessorMayStillClose(const JobGate::Predecessor& predecessor) const;
   // The device to write to, given the one PAPPL hands this step; null after a failure.
   pappl_device_t* DeviceFor(pappl_device_t* handed);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// System set-up: option parsing, default folders, filters, device schemes, state file (and
-// recovery of jobs a stopped server left), printer limits, admission.
+// System set-up: option parsing, default folders, filters, state file (and recovery of jobs a
+// stopped server left), printer limits, admission.
 #include "system.h"
 
 #include <sys/stat.h>
@@ -19,7 +19,6 @@
 #include "pdf_filter.h"
 #include "raster_filter.h"
 #include "recovery.h"
-#include "socket_device.h"
 
 namespace kemb::app {
 namespace {
@@ -170,7 +169,6 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* da
   std::vector<pappl_pr_driver_t>& drivers = DriverList();
   papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), AutoAdd,
                                LimitJobs, DriverCallback, data);
-  InstallSocketScheme();
   papplSystemAddMIMEFilter(system, "application/pdf", kDriverFormat, PdfFilter, nullptr);
   papplSystemAddMIMEFilter(system, kDriverFormat, kDriverFormat, RasterFilter, nullptr);
   InstallImageFilters(system);
