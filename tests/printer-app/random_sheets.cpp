@@ -61,8 +61,8 @@ const PaperEntry kPaperTable[] = {
 };
 
 // Most jobs at resolutions the models print; the rest at ones some of them do not.
-const app::Resolution kResolutions[] = {{180, 180}, {180, 180}, {360, 180}, {360, 180},
-                                        {360, 360}, {120, 120}, {240, 240}, {60, 60}};
+const app::Resolution kResolutions[] = {{180, 180}, {180, 180}, {180, 180}, {360, 180}, {360, 180},
+                                        {360, 180}, {360, 360}, {120, 120}, {240, 240}, {60, 60}};
 const char* const kContents[] = {"", "auto", "text", "photo", "graphic", "text-and-graphic"};
 
 // The filter prints every resolution of the model's PPD, and 360 x 360 (text pages reduced to
@@ -284,11 +284,13 @@ DiffJob PlanJob(uint64_t seed, unsigned number, const DiffChoices& choices) {
   job.format = choices.formats[rnd.Below(static_cast<unsigned>(choices.formats.size()))];
   if (!Printable(job.ppd, res)) {
     job.refusal = "a resolution the model does not print";
-    job.refusal_names = std::to_string(res.x) + "x" + std::to_string(res.y);
-  } else if (job.type == RasterType::kBlack1 && job.format == "image/pwg-raster") {
-    // PAPPL passes a streamed page's own header on only at 8 bits or more a colour.
-    job.refusal = "a streamed 1-bit page";
-    job.refusal_names = "bit";
+    job.refusal_names.push_back(std::to_string(res.x) + "x" + std::to_string(res.y));
+  }
+  if (job.type == RasterType::kBlack1 && job.format == "image/pwg-raster") {
+    // PAPPL passes a streamed page's own header on only at 8 bits or more a colour (so the
+    // application cannot see the page's resolution either).
+    job.refusal += std::string(job.refusal.empty() ? "" : ", ") + "a streamed 1-bit page";
+    job.refusal_names.push_back("bit");
   }
   job.content = rnd.Pick(kContents);
 

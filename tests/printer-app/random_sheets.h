@@ -60,10 +60,10 @@ struct DiffJob {
   std::string media, media_type;  // what the job asks for over IPP
   unsigned xdpi = 180, ydpi = 180;
   RasterType type = RasterType::kSrgb8;
-  std::string format;         // document-format of the raster stream
-  std::string refusal;        // why the job must be refused, empty when it must print
-  std::string refusal_names;  // what the refusal's message must name
-  std::string content;        // print-content-optimize, empty for none
+  std::string format;                      // document-format of the raster stream
+  std::string refusal;                     // why the job must be refused, empty when it must print
+  std::vector<std::string> refusal_names;  // what its message may name, one at least
+  std::string content;                     // print-content-optimize, empty for none
   std::vector<PagePlan> pages;
 };
 
