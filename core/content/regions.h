@@ -10,7 +10,7 @@
 // Pixel sums R + G + B: above pixel::kInkedSum paper, up to kBlackSum solid ink.
 // A shape is a connected (diagonals included) area of one kind of pixel: inked pixels (tone and
 // solid ink together), and within them solid ink on its own. An inked shape that holds a solid
-// square of a fifteenth of an inch is a picture: photos, tints, chart wedges, the letters
+// square of an eighth of an inch is a picture: photos, tints, chart wedges, the letters
 // printed on them included. Letters, rules and thin lines hold no such square: they stay with
 // the thresholding, each whole. Inside a picture every pixel takes the halftoner's dot, except
 // solid ink shaped like text (no such square of solid ink of its own), which keeps its dot:
@@ -40,7 +40,7 @@ struct Regions {
 class RegionMap {
  public:
   static constexpr int kBlackSum = 150;                 // up to here a pixel is solid ink
-  static constexpr unsigned kSquarePerInch = 15;        // the side of a picture's square
+  static constexpr unsigned kSquarePerInch = 8;         // the side of a picture's square
   static constexpr size_t kMaxRuns = size_t{1} << 21;  // of each kind
 
   // False when the map for a page this size cannot be held.
