@@ -16,6 +16,7 @@
 #include "driver.h"
 #include "image_filters.h"
 #include "job_run.h"
+#include "offline_watch.h"
 #include "pdf_filter.h"
 #include "raster_filter.h"
 #include "recovery.h"
@@ -190,6 +191,7 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* da
     papplSystemAddTimerCallback(system, time(nullptr), 0, StartRecoveredJobs, nullptr);
   papplSystemIteratePrinters(system, LimitJobs, nullptr);
   papplSystemSetSaveCallback(system, SaveState, nullptr);
+  WatchOfflinePrinters(system);
   return system;
 }
 

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: Apache-2.0
+// The offline watch: a timer over the printers and their processing jobs.
+#include "offline_watch.h"
+
+#include <ctime>
+
+namespace kemb::app {
+namespace {
+
+void FindProcessing(pappl_job_t* job, void* found) {
+  if (papplJobGetState(job) == IPP_JSTATE_PROCESSING) *static_cast<pappl_job_t**>(found) = job;
+}
+
+void CheckPrinter(pappl_printer_t* printer, void*) {
+  if (papplPrinterGetState(printer) != IPP_PSTATE_STOPPED) return;
+  pappl_job_t* waiting = nullptr;
+  papplPrinterIterateActiveJobs(printer, FindProcessing, &waiting, 1, 0);
+  if (!waiting) return;
+  papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+  papplJobSetMessage(waiting, "Waiting for the printer to answer (%s).",
+                     papplPrinterGetDeviceURI(printer));
+  papplLogJob(waiting, PAPPL_LOGLEVEL_WARN,
+              "The printer does not answer; the job waits for it, the printer shows offline.");
+  papplPrinterResume(printer);
+}
+
+bool Watch(pappl_system_t* system, void*) {
+  papplSystemIteratePrinters(system, CheckPrinter, nullptr);
+  return true;
+}
+
+}  // namespace
+
+void WatchOfflinePrinters(pappl_system_t* system) {
+  papplSystemAddTimerCallback(system, time(nullptr), 1, Watch, nullptr);
+}
+
+}  // namespace kemb::app
