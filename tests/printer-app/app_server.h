@@ -145,7 +145,8 @@ struct SheetPage {
   std::vector<uint8_t> rgb;
 };
 SheetPage RenderSheet(const Sheet& sheet);
-// PWG raster stream of the pages.
-std::vector<uint8_t> PwgStream(const std::vector<SheetPage>& pages);
+// PWG raster stream of the pages (or Apple raster, with CUPS_RASTER_WRITE_APPLE).
+std::vector<uint8_t> PwgStream(const std::vector<SheetPage>& pages,
+                               cups_mode_t mode = CUPS_RASTER_WRITE_PWG);
 
 }  // namespace kemb::app_test
