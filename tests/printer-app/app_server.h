@@ -29,6 +29,8 @@ namespace kemb::app_test {
 
 using testing::ReadFile;
 size_t FileSize(const std::string& path);
+// The file's bytes from offset `from` on (a device file's output since then).
+std::vector<uint8_t> Tail(const std::string& path, size_t from);
 // A PDF of `pages` grey-ramp pages made by Ghostscript in `dir`: picture pages that take a
 // while to print; throws when Ghostscript fails.
 std::vector<uint8_t> RampPdf(const std::string& dir, int pages);
