@@ -3,6 +3,8 @@
 //   Shutdown   the `shutdown` sub-command and SIGTERM, idle and during a job: the server ends
 //              and frees its port promptly (PAPPL 1.3.1 alone took 30 to 60 s), a running job is
 //              canceled, and the spool is left empty
+//   SubCommands  `modify` of the printer's description and defaults, `default -d`, and
+//                `drivers` without a server's folders, each read back over IPP
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -17,6 +19,8 @@
 #include <vector>
 
 #include "printer-app/app_server.h"
+#include "scheduler/process.h"
+#include "support/scratch_dir.h"
 
 namespace kemb::app_test {
 namespace {
@@ -105,6 +109,98 @@ INSTANTIATE_TEST_SUITE_P(, Shutdown,
                          [](const ::testing::TestParamInfo<ShutdownCase>& info) {
                            return std::string(info.param.name);
                          });
+
+class SubCommands : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = new AppServer();
+    server_->AddPrinter("lq", "kemb_wmz24");
+    server_->AddPrinter("alt", "kemb_wmz24a");
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+  // The printer's attribute as ippAttributeString writes it; empty when it has none.
+  static std::string Attribute(const std::string& printer, const char* name) {
+    Ipp ipp(server_->port());
+    ipp_t* request = ipp.NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, printer);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 name);
+    ipp_t* response = ipp.Do(printer, request);
+    char value[1024] = "";
+    if (ipp_attribute_t* attr = ippFindAttribute(response, name, IPP_TAG_ZERO))
+      ippAttributeString(attr, value, sizeof(value));
+    ippDelete(response);
+    return value;
+  }
+  static AppServer* server_;
+};
+AppServer* SubCommands::server_ = nullptr;
+
+// PAPPL 1.3.1's own `modify` changed none of the description (its server stored them all as
+// printer-geo-location) and sent print-content-optimize-default under a name its server
+// refused; the application's own parts and PAPPL's (print-quality) in one command.
+TEST_F(SubCommands, ModifySetsTheDescriptionAndTheDefaults) {
+  struct Setting {
+    const char* option;
+    const char* attribute;
+    const char* value;  // as the printer reports it
+  };
+  const Setting settings[] = {
+      {"printer-location=Room 2.14", "printer-location", "Room 2.14"},
+      {"printer-organization='ACME Works'", "printer-organization", "ACME Works"},
+      {"printer-organizational-unit=Shipping", "printer-organizational-unit", "Shipping"},
+      {"print-content-optimize-default=photo", "print-content-optimize-default", "photo"},
+      {"print-quality-default=draft", "print-quality-default", "draft"},
+  };
+  std::vector<std::string> args{"modify", "-d", "lq"};
+  for (const Setting& s : settings) {
+    args.push_back("-o");
+    args.push_back(s.option);
+  }
+  auto r = server_->Run(args);
+  ASSERT_TRUE(r.Ok()) << r.output;
+  for (const Setting& s : settings) EXPECT_EQ(Attribute("lq", s.attribute), s.value) << s.option;
+  // The other printer keeps its own.
+  EXPECT_EQ(Attribute("alt", "printer-location"), "");
+  EXPECT_EQ(Attribute("alt", "print-content-optimize-default"), "auto");
+}
+
+TEST_F(SubCommands, ModifyRefusesAnUnknownContentKeywordAndChangesNothing) {
+  const std::string before = Attribute("alt", "print-content-optimize-default");
+  auto r = server_->Run({"modify", "-d", "alt", "-o", "print-content-optimize-default=photos",
+                         "-o", "printer-location=Hall"});
+  EXPECT_FALSE(r.Ok());
+  EXPECT_NE(r.output.find("photos"), std::string::npos) << r.output;
+  EXPECT_EQ(Attribute("alt", "print-content-optimize-default"), before);
+  EXPECT_EQ(Attribute("alt", "printer-location"), "");
+}
+
+TEST_F(SubCommands, DefaultChoosesThePrinterAndRefusesAnUnknownOne) {
+  for (const char* printer : {"alt", "lq"}) {
+    auto set = server_->Run({"default", "-d", printer});
+    ASSERT_TRUE(set.Ok()) << set.output;
+    auto shown = server_->Run({"default"});
+    ASSERT_TRUE(shown.Ok()) << shown.output;
+    EXPECT_EQ(shown.output, std::string(printer) + "\n");
+  }
+  auto unknown = server_->Run({"default", "-d", "nosuch"});
+  EXPECT_FALSE(unknown.Ok());
+  EXPECT_NE(unknown.output.find("nosuch"), std::string::npos) << unknown.output;
+}
+
+// PAPPL's `drivers` made a whole system to list them: the state and log folders, and port 8000.
+TEST(DriversSubCommand, ListsEveryModelAndMakesNoFolder) {
+  testing::TempDir home;
+  auto r = scheduler_test::RunCommand(scheduler_test::Command(
+      {std::string(KEMB_BIN_DIR) + "/kemb-printer-app", "drivers"},
+      {"HOME=" + home.path(), "SNAP_COMMON=" + home.path() + "/state", "TMPDIR=" + home.path()}));
+  ASSERT_TRUE(r.Ok()) << r.output;
+  for (const char* driver : {"kemb_wmz24 ", "kemb_wmz24w ", "kemb_wmz24o ", "kemb_wmz24a "})
+    EXPECT_NE(r.output.find(driver), std::string::npos) << r.output;
+  EXPECT_EQ(FolderEntries(home.path()), std::vector<std::string>{});
+}
 
 }  // namespace
 }  // namespace kemb::app_test
