@@ -639,7 +639,11 @@ TEST_F(Recovery, ServerKilledMidJobRestartsWithNoStuckJobAndTheNextJobPrints) {
   network.SwitchOff();
   Submitted stuck = ipp_->Print("net", document, "application/pdf");
   ASSERT_EQ(stuck.status, IPP_STATUS_OK) << stuck.message;
-  // The server has the job processing, and has said so in its state file.
+  // The server has the job processing, and has said so in its state file (a setting changed
+  // meanwhile makes it write the file).
+  for (int i = 0; i < 600 && ipp_->JobState("net", stuck.job_id) != IPP_JSTATE_PROCESSING; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(server_->Run({"modify", "-d", "net", "-o", "printer-location=Back office"}).Ok());
   const std::string state_file = server_->dir() + "/state/kemb-printer-app.state";
   const std::string id = " id=\"" + std::to_string(stuck.job_id) + "\"";
   bool saved = false;
