@@ -214,8 +214,9 @@ const char* TestPage(pappl_printer_t* printer, char* buffer, size_t size) {
   return buffer;
 }
 
-void DeletePrinter(pappl_printer_t* printer, pappl_pr_driver_data_t*) {
-  ForgetContext(printer);
+void DeletePrinter(pappl_printer_t*, pappl_pr_driver_data_t* data) {
+  delete static_cast<PrinterContext*>(data->extension);
+  data->extension = nullptr;
 }
 
 int HundredthsMm(unsigned points) {
@@ -273,6 +274,10 @@ bool DriverCallback(pappl_system_t*, const char* driver_name, const char*, const
   const Model* model = FindModel(driver_name ? driver_name : "");
   if (!model) return false;
 
+  // PAPPL calls this once per printer it creates or reads back, with fresh driver data.
+  auto context = std::make_unique<PrinterContext>();
+  context->model = model;
+  data->extension = context.release();
   data->delete_cb = DeletePrinter;
   data->identify_cb = Identify;
   data->printfile_cb = PrintFile;

@@ -8,8 +8,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -22,30 +20,11 @@ AppConfig& Config() {
   return config;
 }
 
-namespace {
-// Contexts by printer, made on first use from the printer's driver name: printers read back
-// from the state file and printers added while running are alike, and nothing depends on
-// the order in which PAPPL creates, loads and validates a printer's driver data.
-std::mutex g_contexts_mutex;
-std::map<pappl_printer_t*, std::unique_ptr<PrinterContext>> g_contexts;
-}  // namespace
-
 PrinterContext* ContextOf(pappl_printer_t* printer) {
   if (!printer) return nullptr;
-  std::lock_guard lock(g_contexts_mutex);
-  auto it = g_contexts.find(printer);
-  if (it != g_contexts.end()) return it->second.get();
-  const char* driver = papplPrinterGetDriverName(printer);
-  const Model* model = FindModel(driver ? driver : "");
-  if (!model) return nullptr;
-  auto context = std::make_unique<PrinterContext>();
-  context->model = model;
-  return g_contexts.emplace(printer, std::move(context)).first->second.get();
-}
-
-void ForgetContext(pappl_printer_t* printer) {
-  std::lock_guard lock(g_contexts_mutex);
-  g_contexts.erase(printer);
+  pappl_pr_driver_data_t data;
+  if (!papplPrinterGetDriverData(printer, &data)) return nullptr;
+  return static_cast<PrinterContext*>(data.extension);
 }
 
 bool DeviceSink::Write(const uint8_t* data, size_t size) {

@@ -36,10 +36,9 @@ struct PrinterContext {
   std::shared_ptr<JobGate> gate = JobGate::Create();
 };
 
-// The context of a printer (null for a printer without one of our drivers); ForgetContext when
-// the printer is deleted.
+// The context of a printer, held in its driver data's extension from DriverCallback to the
+// printer's deletion; null for a printer without one of our drivers.
 PrinterContext* ContextOf(pappl_printer_t* printer);
-void ForgetContext(pappl_printer_t* printer);
 
 class DeviceSink final : public ByteSink {
  public:
