@@ -47,7 +47,7 @@ Status ParseArguments(int count, const char* const* args, Job* job) {
   }
   job->base = args[0];
   job->xres = xres;
-  job->mode = static_cast<Mode>(mode);
+  job->mode = static_cast<HalftoneMode>(mode);
   return Status::Ok();
 }
 

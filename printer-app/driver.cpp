@@ -120,7 +120,7 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   PrinterContext* context = ContextOf(papplJobGetPrinter(job));
   if (!context) return false;
   JobRun* run = JobRun::StartCurrent(job, *context);
-  if (!run->Begin()) {
+  if (!run->StartJob()) {
     JobRun::EndCurrent();
     return false;
   }
@@ -145,7 +145,7 @@ bool WriteLine(pappl_job_t*, pappl_pr_options_t* options, pappl_device_t*, unsig
                const unsigned char* line) {
   JobRun* run = JobRun::Current();
   if (!run) return false;
-  return run->AddLine(y, {line, options->header.cupsBytesPerLine}).ok();
+  return run->AddRow(y, {line, options->header.cupsBytesPerLine}).ok();
 }
 
 bool EndPage(pappl_job_t*, pappl_pr_options_t*, pappl_device_t* device, unsigned) {
@@ -157,7 +157,7 @@ bool EndPage(pappl_job_t*, pappl_pr_options_t*, pappl_device_t* device, unsigned
 bool EndJob(pappl_job_t*, pappl_pr_options_t*, pappl_device_t* device) {
   JobRun* run = JobRun::Current();
   if (!run) return false;
-  const bool ok = run->End(device).ok();
+  const bool ok = run->EndJob(device).ok();
   JobRun::EndCurrent();
   return ok;
 }
@@ -183,7 +183,7 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
     run->Fail("The document has no pages");
     ok = false;
   }
-  return run->End(device).ok() && ok;
+  return run->EndJob(device).ok() && ok;
 }
 
 // A dot-matrix printer cannot show a message, but it can ring its bell.
@@ -262,7 +262,7 @@ bool PrintRaster(JobRun& run, cups_raster_t* raster, pappl_device_t* device,
         (void)run.EndPage(device);
         return false;
       }
-      if (!run.AddLine(y, line).ok()) return false;
+      if (!run.AddRow(y, line).ok()) return false;
     }
     if (!run.EndPage(device).ok()) return false;
   }

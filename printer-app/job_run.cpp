@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // JobRun: gate, folder, log, engine and sheet feed of one job.
-//   DeviceSink, JobLog   the job's two streams
-//   JobRun               Begin, pages, End, failure reporting; the thread's current run
+//   DeviceSink, OpenJobLog   the job's two streams
+//   JobRun               StartJob, pages, EndJob, failure reporting; the thread's current run
 #include "job_run.h"
 
 #include <cerrno>
@@ -113,7 +113,7 @@ bool JobRun::canceled() const {
   return papplJobIsCanceled(job_);
 }
 
-bool JobRun::Begin() {
+bool JobRun::StartJob() {
   // PAPPL's own job threads print jobs it has spooled; streamed raster runs in the client's
   // thread, which goes on serving the client afterwards.
   const bool job_thread = papplJobGetFilename(job_) != nullptr;
@@ -237,14 +237,14 @@ Status JobRun::StartPage(pappl_device_t* device, const SheetFormat& sheet, Conte
   }
   ++pages_;
   page_open_ = true;
-  Status s = feed_->StartSheet(*model_, sheet, content);
+  Status s = feed_->StartPage(*model_, sheet, content);
   if (!s.ok()) page_open_ = false;
   return Check(std::move(s));
 }
 
-Status JobRun::AddLine(unsigned y, std::span<const uint8_t> line) {
+Status JobRun::AddRow(unsigned y, std::span<const uint8_t> line) {
   if (duplicate_ || !page_open_) return Status::Ok();
-  Status s = feed_->AddLine(y, line);
+  Status s = feed_->AddRow(y, line);
   if (!s.ok()) page_open_ = false;
   return Check(std::move(s));
 }
@@ -253,18 +253,18 @@ Status JobRun::EndPage(pappl_device_t* device) {
   if (duplicate_ || !page_open_) return failed_ ? Status::Fail("The job has failed") : Status::Ok();
   sink_.SetDevice(DeviceFor(device));
   page_open_ = false;
-  Status s = Check(feed_->FinishSheet());
+  Status s = Check(feed_->EndPage());
   sink_.Flush();
   return s;
 }
 
-Status JobRun::End(pappl_device_t* device) {
+Status JobRun::EndJob(pappl_device_t* device) {
   if (duplicate_) return Status::Ok();
   // A job that never started a page sends nothing and needs no device.
   sink_.SetDevice(started_ ? DeviceFor(device) : nullptr);
   if (page_open_) {
     page_open_ = false;
-    (void)Check(feed_->FinishSheet());
+    (void)Check(feed_->EndPage());
   }
   // As the filter: a failed page ends the job without the reset.
   if (started_ && !failed_) (void)Check(engine_->EndJob());
@@ -294,7 +294,7 @@ CurrentRun::CurrentRun(pappl_job_t* job) {
     return;
   }
   run_ = JobRun::StartCurrent(job, *context);
-  begun_ = run_->Begin();
+  begun_ = run_->StartJob();
 }
 
 CurrentRun::~CurrentRun() {

@@ -60,20 +60,20 @@ class JobRun {
   JobRun& operator=(const JobRun&) = delete;
 
   // Waits for the printer. False: cancelled while waiting, or no spool folder.
-  bool Begin();
+  bool StartJob();
   // A second start of a job that already ran or runs: it must do nothing.
   bool duplicate() const { return duplicate_; }
 
   Status StartPage(pappl_device_t* device, const SheetFormat& sheet, Content content);
-  Status AddLine(unsigned y, std::span<const uint8_t> line);
+  Status AddRow(unsigned y, std::span<const uint8_t> line);
   Status EndPage(pappl_device_t* device);
   // Resets the printer after the last page unless a page failed; flushes the device.
-  Status End(pappl_device_t* device);
+  Status EndJob(pappl_device_t* device);
 
   bool failed() const { return failed_; }
   bool canceled() const;
   int pages() const { return pages_; }
-  // The job's private folder, once Begin has made it.
+  // The job's private folder, once StartJob has made it.
   const std::string& folder() const { return folder_; }
   pappl_job_t* job() const { return job_; }
   const Model& model() const { return *model_; }

@@ -162,7 +162,7 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
     }
   }
   papplJobDeletePrintOptions(options);
-  return run->End(device).ok() && ok;
+  return run->EndJob(device).ok() && ok;
 }
 
 }  // namespace kemb::app

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // Per-row cost of the halftoner: one photo row to targets (MakeTargets) and diffused into a
-// dot row (DiffuseRow). Arguments: mode (2 picture, 3 mixed) and dpi.
+// dot row (DiffuseRow). Arguments: mode (2 diffuse all, 3 solid dark) and dpi.
 #include <benchmark/benchmark.h>
 
 #include "diffusion.h"
@@ -11,7 +11,7 @@
 namespace {
 
 void BM_HalftoneRow(benchmark::State& bench) {
-  const auto mode = static_cast<kemb::halftone::Mode>(bench.range(0));
+  const auto mode = static_cast<kemb::HalftoneMode>(bench.range(0));
   const unsigned dpi = static_cast<unsigned>(bench.range(1));
   const kembbench::PageGeometry geometry = kembbench::A4At(dpi);
   const kembbench::PageContent page(kembbench::Content::kPhoto, geometry);

@@ -3,13 +3,15 @@
 //   StartJob / EndJob        the printer's wake-up and reset
 //   StartPage / AddRow       page set-up, then raster rows to <folder>/kemb<job>_<page>.ppm,
 //                            counting inked and dark pixels
-//   FinishPage               text or picture (the picture path hands the spool to the
-//                            halftoner), rows read back into OutputLine, EndPage, files removed
+//   EndPage                  text or picture (the picture path hands the spool to the
+//                            halftoner), rows read back into the printer's AddRow, its EndPage,
+//                            files removed
 //   ReadTextRows             thresholding; a 360 x 360 page printed at 180 x 180, each dot
 //                            standing for 2 x 2 pixels
 //   ReadPictureRows          the halftoner's dot rows as they are
 //   ChoosePath               the path for the job's content choice, its log line
-//   ReadMixedRows            text and graphic: thresholded rows, the halftoner's dots laid over
+//   ReadTextAndGraphicRows            text and graphic: thresholded rows, the halftoner's dots laid
+//   over
 //                            the picture regions
 #include "engine/page_engine.h"
 
@@ -29,33 +31,6 @@ std::string SystemError(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
 }
 
-// What every front end must describe before a page is set up: RGB rows whose size fits the
-// buffers and every count the printer is sent. The CUPS filter checks the raster header first
-// and names its fields; this catches any other front end's slip.
-Status CheckPage(const PageDescription& page) {
-  auto bad = [](const char* field, unsigned value, const std::string& expected) {
-    return Status::Fail(std::string("Unsupported page: ") + field + "=" + std::to_string(value) +
-                        " (" + expected + ")");
-  };
-  if (page.width < 1 || page.width > kMaxPageWidth) {
-    return bad("width", page.width, "must be 1 to " + std::to_string(kMaxPageWidth));
-  }
-  if (page.height < 1 || page.height > kMaxPageHeight) {
-    return bad("height", page.height, "must be 1 to " + std::to_string(kMaxPageHeight));
-  }
-  if (page.bytes_per_line != 3 * page.width) {
-    return bad("bytes_per_line", page.bytes_per_line,
-               "must be 3 x width = " + std::to_string(3 * page.width));
-  }
-  if (page.xdpi < 1 || page.xdpi > kMaxResolution || page.ydpi < 1 || page.ydpi > kMaxResolution) {
-    return bad(page.xdpi < 1 || page.xdpi > kMaxResolution ? "xdpi" : "ydpi",
-               page.xdpi < 1 || page.xdpi > kMaxResolution ? page.xdpi : page.ydpi,
-               "must be 1 to " + std::to_string(kMaxResolution));
-  }
-  if (page.band_rows != 24) return bad("band_rows", page.band_rows, "must be 24");
-  return Status::Ok();
-}
-
 }  // namespace
 
 PageEngine::PageEngine(const JobSettings& settings) : settings_(settings) {
@@ -70,11 +45,11 @@ PageEngine::PageEngine(const JobSettings& settings) : settings_(settings) {
 PageEngine::~PageEngine() = default;
 
 Status PageEngine::StartJob() {
-  return Setup(state_, *settings_.out);
+  return kemb::StartJob(state_, *settings_.out);
 }
 
 Status PageEngine::EndJob() {
-  return Shutdown(state_, *settings_.out);
+  return kemb::EndJob(state_, *settings_.out);
 }
 
 std::span<uint8_t> PageEngine::RowBuffer() {
@@ -88,17 +63,15 @@ std::string PageEngine::PpmHeader(const PageDescription& page) {
 
 Status PageEngine::MakeSpoolFolder() {
   if (!folder_.path().empty()) return Status::Ok();
-  // It becomes part of file names: digits only, as the printing systems hand them out.
-  const std::string& id = settings_.id;
-  if (id.empty() || id.size() > 10 || id.find_first_not_of("0123456789") != std::string::npos) {
-    return Status::Fail("Invalid job ID");
-  }
+  if (!IsValidJobId(settings_.id)) return Status::Fail("Invalid job ID");
   return folder_.Make(settings_.spool_dir, settings_.id);
 }
 
 Status PageEngine::StartPage(const PageDescription& page) {
   if (page_open_) return Status::Fail("A page is already in progress");
-  if (Status s = CheckPage(page); !s.ok()) return s;
+  // The CUPS filter has checked the raster header in its own names; this catches any other
+  // front end's slip.
+  if (Status s = CheckPageLimits(page); !s.ok()) return s;
   if (Status s = MakeSpoolFolder(); !s.ok()) return s;
   ++page_number_;
   if (Status s = kemb::StartPage(state_, *settings_.out, page); !s.ok()) return s;
@@ -109,7 +82,7 @@ Status PageEngine::StartPage(const PageDescription& page) {
   regions_ = {};
   // A page too large for its region map is printed as a photo, which is what the regions
   // would mostly have taken from the halftoner anyway.
-  mapped_ = page.content == ContentChoice::kTextAndGraphic &&
+  mapped_ = page.content == Content::kTextAndGraphic &&
             region_map_.Start(page.bytes_per_line / 3, page.height);
   base_ = folder_.path() + "/kemb" + settings_.id + "_" + std::to_string(page_number_);
   ppm_.emplace(base_ + ".ppm");
@@ -147,7 +120,7 @@ Status PageEngine::AddRow(std::span<const uint8_t> rgb) {
   return Status::Ok();
 }
 
-Status PageEngine::FinishPage() {
+Status PageEngine::EndPage() {
   if (!page_open_) return Status::Fail("No page in progress");
   spool_.Close();
   FILE* log = settings_.log;
@@ -159,7 +132,7 @@ Status PageEngine::FinishPage() {
   bool rows_left = true;
   const double ratio = ink_.Ratio();
   std::fprintf(log, "ERROR:pic number:%s\n", RatioText(ratio).c_str());
-  if (const PagePath path = ChoosePath(ratio); path.mode != kModeTextOnly) {
+  if (const PagePath path = ChoosePath(ratio); path.mode != HalftoneMode::kThreshold) {
     pbm_->Arm();
     status = Halftone(base_, path, &source);
     // Cancelled before its image was read: the page prints no more rows.
@@ -168,7 +141,7 @@ Status PageEngine::FinishPage() {
   if (status.ok() && rows_left) status = ReadBack(source);
 
   // A failed page still ends with a form feed, so the printer is left at a page boundary.
-  Status ended = EndPage(state_, *settings_.out, log, rows_);
+  Status ended = kemb::EndPage(state_, *settings_.out, log, rows_);
   if (status.ok()) status = ended;
   page_open_ = false;
 
@@ -180,7 +153,7 @@ Status PageEngine::FinishPage() {
 Status PageEngine::FailPage(Status failure) {
   spool_.Close();
   // The failure is what the job reports; the page end is only to leave the printer tidy.
-  (void)EndPage(state_, *settings_.out, settings_.log, rows_);
+  (void)kemb::EndPage(state_, *settings_.out, settings_.log, rows_);
   page_open_ = false;
   RemoveFiles(false);
   return failure;
@@ -205,14 +178,14 @@ void PageEngine::RemoveFiles(bool picture) {
 }
 
 PagePath PageEngine::ChoosePath(double ratio) {
-  const ContentChoice choice = page_.content;
+  const Content choice = page_.content;
   PagePath path = ChoosePagePath(choice, ChooseHalftone(ratio));
   // The automatic rule's log is the ratio line alone, as it always was.
-  if (choice == ContentChoice::kAuto) return path;
+  if (choice == Content::kAuto) return path;
 
   std::string why;
   if (path.regions && !mapped_) {
-    path = {kModeDiffuseAll, false};
+    path = {HalftoneMode::kDiffuseAll, false};
     why = ", the page too large to map its regions";
   } else if (path.regions) {
     regions_ = region_map_.Find();
@@ -220,11 +193,11 @@ PagePath PageEngine::ChoosePath(double ratio) {
     why = " (" + std::to_string(regions_.picture_tiles) + " of " + std::to_string(regions_.tiles) +
           " tiles are picture, " + std::to_string(regions_.open_joins) + " joins not on paper)";
     if (count == 0) {
-      path = {kModeTextOnly, false};
+      path = {HalftoneMode::kThreshold, false};
     } else if (page_.xdpi == 360 && page_.ydpi == 360) {
       // Text of such a page prints at 180 x 180, the halftoner's image at 360 x 360: they
       // cannot share the page, so the halftoner's mode that keeps text solid takes it all.
-      path = {kModeSolidDark, false};
+      path = {HalftoneMode::kSolidDark, false};
       why += ", the page at 360 x 360 dpi prints one way";
     } else {
       // Appended, not `literal + string`: GCC 12 warns -Wrestrict on that form.
@@ -239,9 +212,9 @@ PagePath PageEngine::ChoosePath(double ratio) {
       }
     }
   }
-  const char* taken = path.mode == kModeTextOnly || path.regions ? "text path"
-                      : path.mode == kModeDiffuseAll             ? "halftoner mode 2"
-                                                                 : "halftoner mode 3";
+  const char* taken = path.mode == HalftoneMode::kThreshold || path.regions ? "text path"
+                      : path.mode == HalftoneMode::kDiffuseAll              ? "halftoner mode 2"
+                                                                            : "halftoner mode 3";
   std::fprintf(settings_.log, "DEBUG: Page %d: %s=%s: %s%s\n", page_number_,
                std::string(kContentOption).c_str(), std::string(ContentKeyword(choice)).c_str(),
                taken, why.c_str());
@@ -250,7 +223,6 @@ PagePath PageEngine::ChoosePath(double ratio) {
 }
 
 Status PageEngine::Halftone(const std::string& base, const PagePath& path, Source* source) {
-  const int mode = path.mode;
   const std::string& pbm_path = pbm_->path();
   // The halftoner's image must be its own: nothing stale of ours may stand in for it.
   ::unlink(pbm_path.c_str());
@@ -260,8 +232,8 @@ Status PageEngine::Halftone(const std::string& base, const PagePath& path, Sourc
   // a cancel too, so the check after it counts as well.
   if (canceled()) return Status::Ok();
   const unsigned xres = page_.xdpi;
-  if (Status s = settings_.halftone ? settings_.halftone(base, xres, mode)
-                                    : RunHalftoner(settings_.halftoner, base, xres, mode,
+  if (Status s = settings_.halftone ? settings_.halftone(base, xres, path.mode)
+                                    : RunHalftoner(settings_.halftoner, base, xres, path.mode,
                                                    settings_.log, settings_.canceled);
       !s.ok()) {
     if (canceled()) return Status::Ok();
@@ -329,7 +301,7 @@ Status PageEngine::ReadBack(const Source& source) {
   std::fprintf(log, "ERROR: pbmHead %s ok \n", head.c_str());
 
   if (source.picture) return ReadPictureRows(file.get());
-  if (!source.image_path.empty()) return ReadMixedRows(file.get(), source);
+  if (!source.image_path.empty()) return ReadTextAndGraphicRows(file.get(), source);
   return ReadTextRows(file.get(), reduce);
 }
 
@@ -342,12 +314,12 @@ Status PageEngine::ReadPictureRows(int fd) {
       std::fprintf(settings_.log, "ERROR: readfile to Planes[0], iReadLen:%zd\n", n);
       break;
     }
-    if (Status s = OutputLine(state_, *settings_.out, rows_, {row, row_bytes}); !s.ok()) return s;
+    if (Status s = kemb::AddRow(state_, *settings_.out, rows_, {row, row_bytes}); !s.ok()) return s;
   }
   return Status::Ok();
 }
 
-Status PageEngine::ReadMixedRows(int fd, const Source& source) {
+Status PageEngine::ReadTextAndGraphicRows(int fd, const Source& source) {
   FILE* log = settings_.log;
   errno = 0;
   UniqueFd image(OpenForRead(source.image_path));
@@ -382,7 +354,7 @@ Status PageEngine::ReadMixedRows(int fd, const Source& source) {
     for (const PixelRect& r : regions_.pictures) {
       if (r.y0 <= y && y < r.y1) CopyDots(dots, image_row, r.x0, r.x1);
     }
-    if (Status s = OutputLine(state_, *settings_.out, rows_, {row, row_bytes}); !s.ok()) return s;
+    if (Status s = kemb::AddRow(state_, *settings_.out, rows_, {row, row_bytes}); !s.ok()) return s;
   }
   return Status::Ok();
 }
@@ -419,7 +391,7 @@ Status PageEngine::ReadTextRows(int fd, bool reduce) {
     } else {
       TransToGray(row, rows_.width);
     }
-    if (Status s = OutputLine(state_, out, rows_, {row, row_bytes}); !s.ok()) return s;
+    if (Status s = kemb::AddRow(state_, out, rows_, {row, row_bytes}); !s.ok()) return s;
   }
   return Status::Ok();
 }

@@ -12,21 +12,21 @@
 //        engine.AddRow(rgb) per raster row (page.bytes_per_line bytes of R, G, B), top first,
 //                                          at most page.height rows; rows may be read straight
 //                                          into engine.RowBuffer()
-//        engine.FinishPage();              decides text or picture (by the page's dark share,
+//        engine.EndPage();                 decides text or picture (by the page's dark share,
 //                                          or by page.content), halftones, prints the
 //                                          bands, ends the page, removes the spool files
 //   4. engine.EndJob();                    leaves the printer in its default state
-// Every call returns a Status. A failed StartPage, AddRow or FinishPage has already ended the
+// Every call returns a Status. A failed StartPage, AddRow or EndPage has already ended the
 // page (form feed, files removed) if the page had been set up; the job stops there (the CUPS
 // filter writes the failure as its one ERROR line and sends no EndJob). A page description no
 // printer count can carry is refused before a byte is sent. A cancel (settings.canceled()
 // turning true) is no failure: the front end stops adding rows, a running halftoner is stopped,
-// and FinishPage ends the page with what it has.
+// and EndPage ends the page with what it has.
 // page.content is the front end's choice of content; kAuto (the default) lets the engine's own
 // dark-pixel test decide text or picture. Any other choice logs one DEBUG line per page with
 // the path taken and why (content/content_choice.h, content/regions.h).
 //
-// The page lives in a spool file between StartPage and FinishPage, so a page of any size costs
+// The page lives in a spool file between StartPage and EndPage, so a page of any size costs
 // a few rows of memory. The page files are made in a private folder of the job's own
 // (mkdtemp below settings.spool_dir, see spool_folder.h), made by MakeSpoolFolder or else by
 // the first StartPage, and removed with the engine. Each engine owns its state, folder and
@@ -54,7 +54,8 @@
 namespace kemb {
 
 // Makes base.pbm from base.ppm for a picture page (base: the spool path without extension).
-using HalftoneRunner = std::function<Status(const std::string& base, unsigned xres, int mode)>;
+using HalftoneRunner =
+    std::function<Status(const std::string& base, unsigned xres, HalftoneMode mode)>;
 // True once the job is to stop.
 using CancelTest = std::function<bool()>;
 
@@ -84,10 +85,10 @@ class PageEngine {
   // The job's private folder for page files; a failure names it. Made once.
   Status MakeSpoolFolder();
   Status StartPage(const PageDescription& page);
-  // A row buffer of page.bytes_per_line bytes, valid from StartPage to FinishPage.
+  // A row buffer of page.bytes_per_line bytes, valid from StartPage to EndPage.
   std::span<uint8_t> RowBuffer();
   Status AddRow(std::span<const uint8_t> rgb);
-  Status FinishPage();
+  Status EndPage();
   Status EndJob();
 
   bool canceled() const { return settings_.canceled && settings_.canceled(); }
@@ -114,7 +115,7 @@ class PageEngine {
   Status ReadBack(const Source& source);
   Status ReadTextRows(int fd, bool reduce);
   Status ReadPictureRows(int fd);
-  Status ReadMixedRows(int fd, const Source& source);
+  Status ReadTextAndGraphicRows(int fd, const Source& source);
 
   JobSettings settings_;
   PrintState state_;

@@ -24,9 +24,9 @@ extern char** environ;
 
 namespace kemb {
 
-int ChooseHalftone(double ratio) {
-  if (std::isnan(ratio) || ratio >= 0.3) return 0;
-  return ratio < 0.1 ? 2 : 3;
+HalftoneMode ChooseHalftone(double ratio) {
+  if (std::isnan(ratio) || ratio >= 0.3) return HalftoneMode::kThreshold;
+  return ratio < 0.1 ? HalftoneMode::kDiffuseAll : HalftoneMode::kSolidDark;
 }
 
 std::string RatioText(double ratio) {
@@ -118,9 +118,9 @@ std::string ForwardOutput(const std::string& output, bool failed, FILE* log) {
 
 }  // namespace
 
-Status RunHalftoner(const std::string& program, const std::string& base, unsigned xres, int mode,
-                    FILE* log, const std::function<bool()>& canceled) {
-  std::string xres_text = std::to_string(xres), mode_text = std::to_string(mode);
+Status RunHalftoner(const std::string& program, const std::string& base, unsigned xres,
+                    HalftoneMode mode, FILE* log, const std::function<bool()>& canceled) {
+  std::string xres_text = std::to_string(xres), mode_text = std::to_string(static_cast<int>(mode));
   std::string program_arg = program, base_arg = base;
   char* argv[] = {program_arg.data(), base_arg.data(), xres_text.data(), mode_text.data(), nullptr};
   auto cannot_start = [&program](int error) {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The picture test and the hand-off to the halftoner:
-//   ChooseHalftone    the page's dark share: text (0), or halftoner mode 2 or 3
+//   ChooseHalftone    the page's dark share: thresholded, or halftoned by mode 2 or 3
 //   RatioText         the share as the job log shows it ("nan" for a page without ink)
 //   RunHalftoner      kemb_ID base xres mode, without a shell, its output kept off the printer,
 //                     stopped by a cancel
@@ -14,20 +14,21 @@
 #include <string>
 
 #include "convert/ink_count.h"
+#include "pixel/halftone_mode.h"
 #include "printer/status.h"
 
 namespace kemb {
 
-// 0 for the text path, else the halftoner mode for a page of this dark share.
-int ChooseHalftone(double ratio);
+// How a page of this dark share is printed when the engine decides.
+HalftoneMode ChooseHalftone(double ratio);
 std::string RatioText(double ratio);
 
 // Starts `program` (looked up on PATH) with base, xres and mode and waits for it. What it
 // writes goes to `log`, the ERROR line of a failed halftoner into the returned failure. A
 // cancel (`canceled` turning true) stops it and its process group (SIGTERM, SIGKILL a second
 // later) and returns Ok: the caller finds the job cancelled and no image.
-Status RunHalftoner(const std::string& program, const std::string& base, unsigned xres, int mode,
-                    FILE* log, const std::function<bool()>& canceled);
+Status RunHalftoner(const std::string& program, const std::string& base, unsigned xres,
+                    HalftoneMode mode, FILE* log, const std::function<bool()>& canceled);
 
 struct ImageHeader {
   unsigned width = 0, height = 0;

@@ -54,7 +54,7 @@ Status PrintPage(const Job& job, PageEngine& engine, const cups_page_header2_t& 
     if (cupsRasterReadPixels(job.raster, row.data(), header.cupsBytesPerLine) == 0) break;
     if (Status s = engine.AddRow(row); !s.ok()) return s;
   }
-  return engine.FinishPage();
+  return engine.EndPage();
 }
 
 }  // namespace
@@ -74,20 +74,8 @@ PageDescription DescribePage(const cups_page_header2_t& header, const ppd_file_t
   return page;
 }
 
-bool IsValidJobId(const char* id) {
-  const size_t length = std::strlen(id);
-  if (length < 1 || length > 10) return false;
-  return std::strspn(id, "0123456789") == length;
-}
-
 int RunJob(const Job& job) {
-  JobSettings settings;
-  settings.id = job.id;
-  settings.spool_dir = job.spool_dir;
-  settings.halftoner = job.halftoner;
-  settings.halftone = job.halftone;
-  settings.allocator = job.allocator;
-  settings.out = job.out;
+  JobSettings settings = job.engine;
   settings.log = job.log;
   // The process-wide flag of the SIGTERM handler, read through the job.
   settings.canceled = [] { return Canceled != 0; };

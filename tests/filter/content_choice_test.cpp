@@ -253,8 +253,8 @@ RasterPage MixedPage() {
 }
 
 HalftoneRunner CheckerHalftoner(std::vector<std::string>* calls) {
-  return [calls](const std::string& base, unsigned xres, int mode) {
-    calls->push_back(std::to_string(xres) + " " + std::to_string(mode));
+  return [calls](const std::string& base, unsigned xres, HalftoneMode mode) {
+    calls->push_back(std::to_string(xres) + " " + std::to_string(static_cast<int>(mode)));
     std::ofstream image(base + ".pbm", std::ios::binary);
     image << "P4\n" << kWidth << " " << kHeight << "\n";
     for (unsigned y = 0; y < kHeight; ++y) {
@@ -275,7 +275,7 @@ struct ContentRun {
   std::vector<std::string> calls;
 };
 
-ContentRun RunWith(ContentChoice content, const RasterPage& page, const TempDir& dir,
+ContentRun RunWith(Content content, const RasterPage& page, const TempDir& dir,
                    const std::string& ppd) {
   ContentRun run;
   InProcessCall call;
@@ -293,8 +293,8 @@ TEST(TextAndGraphic, PictureFromTheImageTextAsOnTextPages) {
   const std::string ppd = WritePpd(ppd_dir.File("p.ppd"), "(KEMB-WMZ)", "KEMB");
   const RasterPage page = MixedPage();
   TempDir text_dir, mixed_dir;
-  const ContentRun text = RunWith(ContentChoice::kText, page, text_dir, ppd);
-  const ContentRun mixed = RunWith(ContentChoice::kTextAndGraphic, page, mixed_dir, ppd);
+  const ContentRun text = RunWith(Content::kText, page, text_dir, ppd);
+  const ContentRun mixed = RunWith(Content::kTextAndGraphic, page, mixed_dir, ppd);
   ASSERT_EQ(mixed.outcome.status, 0) << mixed.outcome.log;
   EXPECT_EQ(mixed.calls, std::vector<std::string>{"180 2"});
   EXPECT_EQ(mixed.outcome.left, std::vector<std::string>{});
@@ -361,8 +361,8 @@ TEST(TextAndGraphic, TextOnlyPageIsTheTextPath) {
     for (unsigned x = kPhotoArea.x0; x < kPhotoArea.x1; ++x) page.SetPixel(x, y, 255, 255, 255);
   }
   TempDir text_dir, mixed_dir;
-  const ContentRun text = RunWith(ContentChoice::kText, page, text_dir, ppd);
-  const ContentRun mixed = RunWith(ContentChoice::kTextAndGraphic, page, mixed_dir, ppd);
+  const ContentRun text = RunWith(Content::kText, page, text_dir, ppd);
+  const ContentRun mixed = RunWith(Content::kTextAndGraphic, page, mixed_dir, ppd);
   EXPECT_EQ(mixed.calls, std::vector<std::string>{});
   EXPECT_EQ(mixed.outcome.out, text.outcome.out);
 }
@@ -379,7 +379,7 @@ TEST(TextAndGraphic, Page360x360GoesToModeThree) {
   call.raster = RasterBytes({page});
   call.ppd = ppd;
   call.spool_dir = spool.path();
-  call.content = ContentChoice::kTextAndGraphic;
+  call.content = Content::kTextAndGraphic;
   call.halftone = CheckerHalftoner(&calls);
   const JobOutcome outcome = RunInProcess(call).outcome;
   EXPECT_EQ(outcome.status, 0) << outcome.log;

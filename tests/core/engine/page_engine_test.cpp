@@ -121,7 +121,7 @@ void PushPage(PageEngine& engine, const Page& page, unsigned dpi,
   for (unsigned y = 0; y < page.height; ++y) {
     ASSERT_TRUE(engine.AddRow({page.rgb.data() + y * row_bytes, row_bytes}).ok());
   }
-  const Status finished = engine.FinishPage();
+  const Status finished = engine.EndPage();
   ASSERT_TRUE(finished.ok()) << finished.error;
 }
 
@@ -197,7 +197,7 @@ TEST_F(PageEngineTest, ContentChoiceAsTheFilterPrintsIt) {
   const std::string ppd = WritePpd(dir_.File("kemb.ppd"), "(KEMB-WMZ)", "KEMB");
   for (const char* keyword : {"auto", "text", "photo", "graphic", "text-and-graphic"}) {
     SCOPED_TRACE(keyword);
-    const std::optional<ContentChoice> content = ParseContentChoice(keyword);
+    const std::optional<Content> content = ParseContent(keyword);
     ASSERT_TRUE(content.has_value());
     FilterCall call;
     const std::string job_id = UniqueJobId();
@@ -256,7 +256,7 @@ TEST(PageEngine, TwoJobsInOneProcess) {
     }
   }
   cancel_second = true;
-  for (int j = 0; j < 2; ++j) ASSERT_TRUE(engines[j]->FinishPage().ok());
+  for (int j = 0; j < 2; ++j) ASSERT_TRUE(engines[j]->EndPage().ok());
   for (int j = 0; j < 2; ++j) ASSERT_TRUE(engines[j]->EndJob().ok());
 
   EXPECT_FALSE(engines[0]->canceled());
@@ -326,7 +326,7 @@ TEST(PageEngine, RowsOutsideAPageAreRefused) {
   PageEngine engine(settings);
   const uint8_t row[6] = {0, 0, 0, 255, 255, 255};
   EXPECT_FALSE(engine.AddRow(row).ok());
-  EXPECT_FALSE(engine.FinishPage().ok());
+  EXPECT_FALSE(engine.EndPage().ok());
   EXPECT_TRUE(sink.bytes.empty());
 
   Page page{2, 1, std::vector<uint8_t>(row, row + 6)};

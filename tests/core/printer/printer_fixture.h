@@ -33,7 +33,7 @@ class PrinterPage {
     uint8_t* row = state.Planes[0].data();
     std::fill(row, row + header.cupsBytesPerLine, 0);
     for (unsigned x : columns) row[x / 8] |= 0x80 >> (x % 8);
-    Status s = OutputLine(state, sink, page, state.Planes[0].span());
+    Status s = AddRow(state, sink, page, state.Planes[0].span());
     ok = ok && s.ok();
   }
   void BlankRows(int count) {
