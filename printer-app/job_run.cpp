@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // JobRun: gate, folder, log, engine and sheet feed of one job.
-//   DeviceSink, OpenJobLog   the job's two streams
+//   DeviceSink, PapplJobLog  the job's two streams
 //   JobRun               StartJob, pages, EndJob, failure reporting; the thread's current run
 #include "job_run.h"
 
@@ -27,6 +27,24 @@ PrinterContext* ContextOf(pappl_printer_t* printer) {
   return static_cast<PrinterContext*>(data.extension);
 }
 
+void PapplJobLog::Write(LogLevel level, LogEvent, std::string_view text) {
+  pappl_loglevel_t pappl_level = PAPPL_LOGLEVEL_DEBUG;
+  switch (level) {
+    case LogLevel::kDebug:
+      break;
+    case LogLevel::kInfo:
+      pappl_level = PAPPL_LOGLEVEL_INFO;
+      break;
+    case LogLevel::kWarning:
+      pappl_level = PAPPL_LOGLEVEL_WARN;
+      break;
+    case LogLevel::kError:
+      pappl_level = PAPPL_LOGLEVEL_ERROR;
+      break;
+  }
+  papplLogJob(job_, pappl_level, "%.*s", static_cast<int>(text.size()), text.data());
+}
+
 bool DeviceSink::Write(const uint8_t* data, size_t size) {
   if (error_) return false;
   if (!device_) {
@@ -48,49 +66,6 @@ bool DeviceSink::Flush() {
 
 namespace {
 
-// Lines written to the job's log FILE* go to PAPPL's log for the job.
-struct LogCookie {
-  pappl_job_t* job;
-  std::string pending;
-};
-
-ssize_t WriteLog(void* cookie, const char* data, size_t size) {
-  auto* log = static_cast<LogCookie*>(cookie);
-  log->pending.append(data, size);
-  size_t end;
-  while ((end = log->pending.find('\n')) != std::string::npos) {
-    std::string line = log->pending.substr(0, end);
-    log->pending.erase(0, end + 1);
-    // The engine writes its progress at the filter's ERROR level for CUPS's job log; here
-    // failures come back as a Status and are logged as errors by the job, so its lines are
-    // diagnostics.
-    papplLogJob(log->job, PAPPL_LOGLEVEL_DEBUG, "%s", line.c_str());
-  }
-  return static_cast<ssize_t>(size);
-}
-
-int CloseLog(void* cookie) {
-  auto* log = static_cast<LogCookie*>(cookie);
-  if (!log->pending.empty())
-    papplLogJob(log->job, PAPPL_LOGLEVEL_DEBUG, "%s", log->pending.c_str());
-  delete log;
-  return 0;
-}
-
-FILE* OpenJobLog(pappl_job_t* job) {
-  cookie_io_functions_t io{};
-  io.write = WriteLog;
-  io.close = CloseLog;
-  auto* cookie = new LogCookie{job, {}};
-  FILE* f = fopencookie(cookie, "w", io);
-  if (!f) {
-    delete cookie;
-    return nullptr;
-  }
-  setvbuf(f, nullptr, _IOLBF, 0);
-  return f;
-}
-
 thread_local std::unique_ptr<JobRun> t_run;
 
 }  // namespace
@@ -101,7 +76,6 @@ JobRun::JobRun(pappl_job_t* job, PrinterContext& printer)
 JobRun::~JobRun() {
   engine_.reset();
   CloseOwnDevice();
-  if (log_) fclose(log_);
   if (!folder_.empty()) {
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
@@ -156,13 +130,12 @@ bool JobRun::StartJob() {
     return false;
   }
   folder_ = templ;
-  log_ = OpenJobLog(job_);
 
   JobSettings settings;
   settings.id = std::to_string(job_id_);
   settings.spool_dir = folder_;
   settings.out = &sink_;
-  settings.log = log_ ? log_ : stderr;
+  settings.log = &log_;
   pappl_job_t* job = job_;
   settings.canceled = [job] { return papplJobIsCanceled(job); };
   settings.halftone = InProcessHalftoner(settings.canceled);
@@ -266,8 +239,11 @@ Status JobRun::EndJob(pappl_device_t* device) {
     page_open_ = false;
     (void)Check(feed_->EndPage());
   }
-  // As the filter: a failed page ends the job without the reset.
-  if (started_ && !failed_) (void)Check(engine_->EndJob());
+  if (started_) {
+    // The engine's rule, as the filter's: a job that failed, here or in a page, gets no reset.
+    Status ended = engine_->EndJob(failed_ ? Status::Fail("The job has failed") : Status::Ok());
+    if (!failed_) (void)Check(std::move(ended));
+  }
   sink_.Flush();
   if (sink_.Error() && !failed_) Fail("Unable to write to the printer");
   CloseOwnDevice();

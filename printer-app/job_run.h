@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // JobRun: one job on one printer, from the driver's first step to its last, on one thread.
 //   PrinterContext  what the application keeps per printer: its model and its job gate
+//   PapplJobLog     the engine's events in PAPPL's log for the job, at their own levels
 //   DeviceSink      printer bytes through PAPPL's device for the job
 //   JobRun          gate entry, a private spool folder, the page engine with the in-process
 //                   halftoner and PAPPL's cancel test; pages as whole sheets; the job's end.
@@ -39,6 +40,16 @@ struct PrinterContext {
 // The context of a printer, held in its driver data's extension from DriverCallback to the
 // printer's deletion; null for a printer without one of our drivers.
 PrinterContext* ContextOf(pappl_printer_t* printer);
+
+// Engine events into PAPPL's log for the job, at the level the engine gives them.
+class PapplJobLog final : public JobLog {
+ public:
+  explicit PapplJobLog(pappl_job_t* job) : job_(job) {}
+  void Write(LogLevel level, LogEvent event, std::string_view text) override;
+
+ private:
+  pappl_job_t* job_;
+};
 
 class DeviceSink final : public ByteSink {
  public:
@@ -104,7 +115,7 @@ class JobRun {
   pappl_device_t* own_device_ = nullptr;
   int pages_ = 0;
   std::string folder_;
-  FILE* log_ = nullptr;
+  PapplJobLog log_{job_};
   DeviceSink sink_;
   std::unique_ptr<PageEngine> engine_;
   std::optional<SheetFeed> feed_;

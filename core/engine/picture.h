@@ -4,6 +4,7 @@
 //   RatioText         the share as the job log shows it ("nan" for a page without ink)
 //   RunHalftoner      kemb_ID base xres mode, without a shell, its output kept off the printer,
 //                     stopped by a cancel
+//   ProgramHalftoner  RunHalftoner as a job's halftoner, the engine's unless it is given another
 //   ReadImageHeader   the halftoner's PBM header, checked against the page before any row
 #pragma once
 
@@ -14,10 +15,16 @@
 #include <string>
 
 #include "convert/ink_count.h"
+#include "engine/job_log.h"
 #include "pixel/halftone_mode.h"
 #include "printer/status.h"
 
 namespace kemb {
+
+// Makes base.pbm from base.ppm for a picture page (base: the spool path without extension).
+using HalftoneRunner = std::function<Status(const std::string& base, unsigned xres, HalftoneMode)>;
+// True once the job is to stop.
+using CancelTest = std::function<bool()>;
 
 // How a page of this dark share is printed when the engine decides.
 HalftoneMode ChooseHalftone(double ratio);
@@ -28,7 +35,8 @@ std::string RatioText(double ratio);
 // cancel (`canceled` turning true) stops it and its process group (SIGTERM, SIGKILL a second
 // later) and returns Ok: the caller finds the job cancelled and no image.
 Status RunHalftoner(const std::string& program, const std::string& base, unsigned xres,
-                    HalftoneMode mode, FILE* log, const std::function<bool()>& canceled);
+                    HalftoneMode mode, JobLog* log, const CancelTest& canceled);
+HalftoneRunner ProgramHalftoner(std::string program, JobLog* log, CancelTest canceled);
 
 struct ImageHeader {
   unsigned width = 0, height = 0;

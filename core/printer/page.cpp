@@ -92,11 +92,8 @@ Status StartPage(PrintState& state, ByteSink& out, const PageDescription& page) 
   return SinkStatus(out);
 }
 
-Status EndPage(PrintState& state, ByteSink& out, FILE* log, const PageDescription& page) {
-  if (state.DotBytes != 0) {
-    std::fprintf(log, "DEBUG: Shingling0:%d\n", state.Shingling);
-    FlushBands(state, out, page);
-  }
+Status EndPage(PrintState& state, ByteSink& out, const PageDescription& page) {
+  if (state.DotBytes != 0) FlushBands(state, out, page);
   out.Put(0x0C);
   // The form feed moves to the next page; an advance still pending has no band to precede.
   state.LineNum = 0;

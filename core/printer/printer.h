@@ -31,8 +31,7 @@ Status StartPage(PrintState& state, ByteSink& out, const PageDescription& page);
 // resolution than it was set up for, never wider.
 Status AddRow(PrintState& state, ByteSink& out, const PageDescription& page,
               std::span<const uint8_t> row);
-// `log` receives the page's DEBUG line.
-Status EndPage(PrintState& state, ByteSink& out, FILE* log, const PageDescription& page);
+Status EndPage(PrintState& state, ByteSink& out, const PageDescription& page);
 Status EndJob(PrintState& state, ByteSink& out);
 
 // The printer stream's failure as the job reports it, or Ok.

@@ -305,8 +305,6 @@ std::vector<uint8_t> Print(const SheetFormat& sheet, const std::vector<std::vect
   settings.id = "77";
   settings.spool_dir = dir.path();
   settings.out = &out;
-  static FILE* quiet = std::fopen("/dev/null", "w");
-  settings.log = quiet;
   settings.halftone = InProcessHalftoner(nullptr);
   PageEngine engine(settings);
   SheetFeed feed(engine);
