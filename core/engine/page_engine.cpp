@@ -17,6 +17,7 @@
 //                            regions
 #include "engine/page_engine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -88,7 +89,7 @@ Status PageEngine::StartPage(const PageDescription& page) {
   // A page too large for its region map is printed as a photo, which is what the regions
   // would mostly have taken from the halftoner anyway.
   mapped_ = page.content == Content::kTextAndGraphic &&
-            region_map_.Start(page.bytes_per_line / 3, page.height);
+            region_map_.Start(page.bytes_per_line / 3, page.height, page.xdpi, page.ydpi);
   base_ = folder_.path() + "/kemb" + settings_.id + "_" + std::to_string(page_number_);
   ppm_.emplace(base_ + ".ppm");
   pbm_.emplace(base_ + ".pbm");
@@ -136,7 +137,6 @@ Status PageEngine::EndPage() {
   const double ratio = ink_.Ratio();
   Log(LogLevel::kDebug, LogEvent::kDarkShare, "pic number:" + RatioText(ratio));
   const PathChoice choice = ChoosePath(ratio);
-  regions_ = choice.regions;
   LogPath(choice);
 
   Status status = Status::Ok();
@@ -190,7 +190,7 @@ void PageEngine::RemoveFiles(bool image) {
   pbm_.reset();
 }
 
-PageEngine::PathChoice PageEngine::ChoosePath(double ratio) const {
+PageEngine::PathChoice PageEngine::ChoosePath(double ratio) {
   PathChoice choice;
   const Content content = page_.content;
   PagePath& path = choice.path;
@@ -199,14 +199,14 @@ PageEngine::PathChoice PageEngine::ChoosePath(double ratio) const {
   if (content == Content::kAuto) return choice;
 
   std::string& why = choice.why;
-  if (path.regions && !mapped_) {
+  if (path.regions && (!mapped_ || !region_map_.usable())) {
     path = {HalftoneMode::kDiffuseAll, false};
     why = ", the page too large to map its regions";
   } else if (path.regions) {
     const Regions found = region_map_.Find();
     const size_t count = found.pictures.size();
-    why = " (" + std::to_string(found.picture_tiles) + " of " + std::to_string(found.tiles) +
-          " tiles are picture, " + std::to_string(found.open_joins) + " joins not on paper)";
+    why = " (" + std::to_string(found.picture_pixels) + " of " +
+          std::to_string(found.inked_pixels) + " inked pixels are picture)";
     if (count == 0) {
       path = {HalftoneMode::kThreshold, false};
     } else if (page_.xdpi == 360 && page_.ydpi == 360) {
@@ -218,14 +218,17 @@ PageEngine::PathChoice PageEngine::ChoosePath(double ratio) const {
       // Appended, not `literal + string`: GCC 12 warns -Wrestrict on that form.
       std::string counted = " with ";
       counted += std::to_string(count);
-      counted += count == 1 ? " picture region" : " picture regions";
+      counted += count == 1 ? " picture" : " pictures";
       counted += " from the halftoner";
       why = counted + why + ":";
-      for (const PixelRect& r : found.pictures) {
+      // Their boxes; a page of many small tints names the first few.
+      constexpr size_t kNamed = 8;
+      for (size_t i = 0; i < std::min(count, kNamed); ++i) {
+        const PixelRect& r = found.pictures[i];
         why += " " + std::to_string(r.x0) + "," + std::to_string(r.y0) + "-" +
                std::to_string(r.x1) + "," + std::to_string(r.y1);
       }
-      choice.regions = found;
+      if (count > kNamed) why += " ...";
     }
   }
   return choice;
@@ -391,9 +394,7 @@ Status PageEngine::ReadTextAndGraphicRows(int fd, const ReadBack& source) {
                           std::to_string(y));
     }
     TransToGray(row, rows_.width);
-    for (const PixelRect& r : regions_.pictures) {
-      if (r.y0 <= y && y < r.y1) CopyDots(dots, image_row, r.x0, r.x1);
-    }
+    region_map_.LayRow(y, dots, image_row);
     if (Status s = kemb::AddRow(state_, *settings_.out, rows_, {row, row_bytes}); !s.ok()) return s;
   }
   return Status::Ok();

@@ -110,7 +110,6 @@ class PageEngine {
   };
   struct PathChoice {
     PagePath path;
-    Regions regions;  // the picture regions, when the path takes them
     std::string why;  // the debug line's reason; empty on auto, which logs the share alone
   };
 
@@ -118,7 +117,8 @@ class PageEngine {
   void Log(LogLevel level, LogEvent event, const std::string& text) const;
   Status FailPage(Status failure);
   void RemoveFiles(bool image);
-  PathChoice ChoosePath(double ratio) const;
+  // Settles the picture regions when the path takes them.
+  PathChoice ChoosePath(double ratio);
   void LogPath(const PathChoice& choice) const;
   Status Halftone(const PathChoice& choice, ReadBack* back);
   Status PrintRows(const ReadBack& back);
@@ -147,7 +147,6 @@ class PageEngine {
   InkCount ink_;
   bool mapped_ = false;  // text and graphic: regions counted while spooling
   RegionMap region_map_;
-  Regions regions_;  // the picture regions the page prints from the halftoner's image
 };
 
 }  // namespace kemb
