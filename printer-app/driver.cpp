@@ -11,12 +11,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "app_config.h"
+#include "raster_filter.h"
 #include "test_page.h"
 
 namespace kemb::app {
@@ -109,13 +111,8 @@ bool SheetFormatOf(const cups_page_header2_t& header, const pappl_pr_options_t* 
 
 namespace {
 
-std::string Describe(const cups_page_header2_t& h) {
-  return std::to_string(h.cupsWidth) + "x" + std::to_string(h.cupsHeight) + " pixels, " +
-         std::to_string(h.cupsBitsPerPixel) + " bits per pixel, colour space " +
-         std::to_string(h.cupsColorSpace);
-}
-
-// Raster jobs PAPPL reads itself: streamed PWG and Apple raster, JPEG, PNG.
+// Raster jobs PAPPL reads itself: JPEG and PNG through its image scaler, and streamed PWG and
+// Apple raster should a document reach it that way.
 bool StartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   PrinterContext* context = ContextOf(papplJobGetPrinter(job));
   if (!context) return false;
@@ -127,13 +124,32 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   return true;
 }
 
-bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned) {
+// PAPPL 1.3.1 hands a streamed page's own header over only when the page has 8 bits or more a
+// colour; for a 1-bit page it hands over the header it makes for such a page itself (over lines
+// that are not in its layout), which this finds.
+bool HeaderHidden(pappl_job_t* job, const cups_page_header2_t& header) {
+  if (papplJobGetFilename(job)) return false;
+  pappl_pr_options_t* made = papplJobCreatePrintOptions(
+      job, static_cast<unsigned>(std::max(0, papplJobGetImpressions(job))), false);
+  const bool same = made && std::memcmp(&made->header, &header, sizeof(header)) == 0;
+  papplJobDeletePrintOptions(made);
+  return same;
+}
+
+bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
+               unsigned page) {
   JobRun* run = JobRun::Current();
   if (!run) return false;
   if (run->duplicate()) return true;
+  std::string problem = PageProblem(run->model(), options->header);
+  if (problem.empty() && HeaderHidden(job, options->header))
+    problem = std::string("has fewer than 8 bits a colour (such as black_1), whose own page "
+                          "header PAPPL does not pass on from a stream; send it as ") +
+              kDriverFormat + " or as sgray_8";
   SheetFormat sheet;
-  if (!SheetFormatOf(options->header, options, &sheet)) {
-    run->Fail("Unsupported page raster: " + Describe(options->header));
+  if (!problem.empty() || !SheetFormatOf(options->header, options, &sheet)) {
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, PAPPL_JREASON_NONE);
+    run->Fail("Page " + std::to_string(page) + " " + problem);
     return false;
   }
   return run->StartPage(device, sheet,
@@ -154,36 +170,18 @@ bool EndPage(pappl_job_t*, pappl_pr_options_t*, pappl_device_t* device, unsigned
   return run->EndPage(device).ok();
 }
 
-bool EndJob(pappl_job_t*, pappl_pr_options_t*, pappl_device_t* device) {
+bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
   JobRun* run = JobRun::Current();
   if (!run) return false;
+  // PAPPL refuses a streamed page it cannot read (16 bits a colour, planes) with a log line
+  // only: the job says why.
+  if (run->pages() == 0 && !run->failed() && !run->canceled() &&
+      (papplJobGetReasons(job) & PAPPL_JREASON_DOCUMENT_FORMAT_ERROR))
+    run->Fail("The raster's first page is of a kind the printer cannot read; it prints "
+              "black_8, sgray_8 and srgb_8 raster streams");
   const bool ok = run->End(device).ok();
   JobRun::EndCurrent();
   return ok;
-}
-
-// PWG raster handed over as a file (the printer-specific format): read here.
-bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-  CurrentRun current(job);
-  JobRun* run = current.get();
-  if (!run) return false;
-  if (run->duplicate()) return true;
-  const char* filename = papplJobGetFilename(job);
-  int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
-  if (fd < 0) {
-    run->Fail(std::string("Unable to open the job's document: ") + std::strerror(errno));
-    return false;
-  }
-  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
-  bool ok = raster && PrintRaster(*run, raster, device, options);
-  if (!raster) run->Fail("The document is not a PWG or CUPS raster stream");
-  cupsRasterClose(raster);
-  close(fd);
-  if (ok && run->pages() == 0 && !run->canceled()) {
-    run->Fail("The document has no pages");
-    ok = false;
-  }
-  return run->End(device).ok() && ok;
 }
 
 // A dot-matrix printer cannot show a message, but it can ring its bell.
@@ -247,8 +245,9 @@ bool PrintRaster(JobRun& run, cups_raster_t* raster, pappl_device_t* device,
       ContentFor(options->print_content_optimize, papplJobGetFormat(run.job()));
   while (!run.canceled() && cupsRasterReadHeader2(raster, &header)) {
     SheetFormat sheet;
-    if (!SheetFormatOf(header, options, &sheet)) {
-      run.Fail("Unsupported page raster: " + Describe(header));
+    const std::string problem = PageProblem(run.model(), header);
+    if (!problem.empty() || !SheetFormatOf(header, options, &sheet)) {
+      run.Fail("Page " + std::to_string(run.pages() + 1) + " " + problem);
       return false;
     }
     line.resize(sheet.bytes_per_line);
@@ -275,7 +274,6 @@ bool DriverCallback(pappl_system_t*, const char* driver_name, const char*, const
 
   data->delete_cb = DeletePrinter;
   data->identify_cb = Identify;
-  data->printfile_cb = PrintFile;
   data->rstartjob_cb = StartJob;
   data->rstartpage_cb = StartPage;
   data->rwriteline_cb = WriteLine;
@@ -283,7 +281,7 @@ bool DriverCallback(pappl_system_t*, const char* driver_name, const char*, const
   data->rendjob_cb = EndJob;
   data->testpage_cb = TestPage;
 
-  data->format = "image/pwg-raster";
+  data->format = kDriverFormat;
   snprintf(data->make_and_model, sizeof(data->make_and_model), "%s", model->make_and_model);
   data->ppm = 1;
   data->kind = PAPPL_KIND_DOCUMENT;

@@ -20,6 +20,10 @@
 
 namespace kemb::app {
 
+// The driver's own document format: PWG, Apple or CUPS raster, which the application reads
+// from the spooled file. PAPPL looks for a filter to it before its own to image/pwg-raster.
+inline constexpr const char* kDriverFormat = "application/vnd.kemb-raster";
+
 std::vector<pappl_pr_driver_t>& DriverList();
 
 bool DriverCallback(pappl_system_t* system, const char* driver_name, const char* device_uri,

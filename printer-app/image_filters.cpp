@@ -1,17 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-// Image filters: installing them, the page header at our resolution, JPEG and PNG decoding,
+// Image filters: their registration, the page header at our resolution, JPEG and PNG decoding,
 // and the common step into PAPPL's image scaler.
 //
-// PAPPL 1.3.1 registers its own JPEG and PNG filters in papplSystemCreate; they take the
-// resolution from PAPPL's own print-quality rule (the middle of the list for normal), which is
-// 360 x 180 on the LQ models where ours is 180 x 180. papplSystemAddMIMEFilter keeps the first
-// filter for a pair of types, so a second registration is dropped without a word. The
-// registered filter is found with PAPPL's lookup and its callback swapped, but only when that
-// entry holds PAPPL's own JPEG or PNG callback where expected; anything else leaves PAPPL's
-// filter alone and says so in the log.
+// PAPPL 1.3.1's own JPEG and PNG filters take the resolution from its own print-quality rule
+// (the middle of the list for normal), which is 360 x 180 on the LQ models where ours is
+// 180 x 180. Ours lead to the driver's own format, which PAPPL looks for first.
 #include "image_filters.h"
-
-#include <dlfcn.h>
 
 #include <cerrno>
 #include <csetjmp>
@@ -30,40 +24,6 @@
 
 namespace kemb::app {
 namespace {
-
-constexpr const char* kRaster = "image/pwg-raster";
-
-// The shape of PAPPL 1.3's filter table entry, checked against the entry's known callback
-// before anything is written to it.
-struct FilterEntry {
-  const char* src;
-  const char* dst;
-  pappl_mime_filter_cb_t cb;
-  void* cbdata;
-};
-using FindFilter = FilterEntry* (*)(pappl_system_t*, const char*, const char*);
-
-bool Install(pappl_system_t* system, const char* type, const char* builtin_name,
-             pappl_mime_filter_cb_t ours) {
-  // A PAPPL without a filter of its own for the type takes ours here.
-  papplSystemAddMIMEFilter(system, type, kRaster, ours, nullptr);
-  auto find = reinterpret_cast<FindFilter>(dlsym(RTLD_DEFAULT, "_papplSystemFindMIMEFilter"));
-  void* builtin = dlsym(RTLD_DEFAULT, builtin_name);
-  FilterEntry* entry = find ? find(system, type, kRaster) : nullptr;
-  if (entry && entry->cb == ours) return true;
-  if (entry && builtin && reinterpret_cast<void*>(entry->cb) == builtin &&
-      std::strcmp(entry->src, type) == 0 && std::strcmp(entry->dst, kRaster) == 0) {
-    entry->cb = ours;
-    entry->cbdata = nullptr;
-    papplLog(system, PAPPL_LOGLEVEL_DEBUG, "Using the application's '%s' filter.", type);
-    return true;
-  }
-  papplLog(system, PAPPL_LOGLEVEL_WARN,
-           "Unable to use the application's '%s' filter; PAPPL's own prints these images at "
-           "its own resolution for print-quality.",
-           type);
-  return false;
-}
 
 const char* RasterType(const cups_page_header2_t& h) {
   if (h.cupsColorSpace == CUPS_CSPACE_SRGB && h.cupsBitsPerPixel == 24) return "srgb_8";
@@ -349,10 +309,9 @@ bool UseResolution(pappl_pr_options_t* options, Resolution res) {
   return true;
 }
 
-bool InstallImageFilters(pappl_system_t* system) {
-  const bool jpeg = Install(system, "image/jpeg", "_papplJobFilterJPEG", JpegFilter);
-  const bool png = Install(system, "image/png", "_papplJobFilterPNG", PngFilter);
-  return jpeg && png;
+void InstallImageFilters(pappl_system_t* system) {
+  papplSystemAddMIMEFilter(system, "image/jpeg", kDriverFormat, JpegFilter, nullptr);
+  papplSystemAddMIMEFilter(system, "image/png", kDriverFormat, PngFilter, nullptr);
 }
 
 bool JpegFilter(pappl_job_t* job, pappl_device_t* device, void*) {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // JPEG and PNG jobs at the resolution print-quality maps to, not at PAPPL's own choice.
-//   InstallImageFilters  puts JpegFilter and PngFilter in place of PAPPL's built-in filters
+//   InstallImageFilters  JpegFilter and PngFilter to the driver's format, ahead of PAPPL's own
 //   JpegFilter           image/jpeg: libjpeg, then PAPPL's image scaler and our raster steps
 //   PngFilter            image/png: libpng, likewise
 //   UseResolution        a job's print options, page header included, at another resolution
@@ -12,8 +12,8 @@
 
 namespace kemb::app {
 
-// Call before the system runs. False when PAPPL's own filters stay (logged as a warning).
-bool InstallImageFilters(pappl_system_t* system);
+// Call before the system runs.
+void InstallImageFilters(pappl_system_t* system);
 
 bool JpegFilter(pappl_job_t* job, pappl_device_t* device, void* data);
 bool PngFilter(pappl_job_t* job, pappl_device_t* device, void* data);

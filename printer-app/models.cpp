@@ -21,6 +21,9 @@ constexpr Resolution kLqResolutions[] = {{180, 180}, {360, 180}};
 // the draft quality. The order is PAPPL's own quality rule for the images it renders itself
 // (JPEG, PNG: draft the first, normal the middle, high the last entry), so it agrees with ours.
 constexpr Resolution kAltResolutions[] = {{120, 120}, {240, 240}, {180, 180}, {360, 180}};
+constexpr Resolution kLqRaster[] = {{180, 180}, {360, 180}, {360, 360}};
+constexpr Resolution kAltRaster[] = {{60, 60},   {120, 120}, {180, 180},
+                                     {240, 240}, {360, 180}, {360, 360}};
 
 // Cut sheets: HWMargins 18 36 18 18. Fanfold: half an inch clear of the tractor strips.
 constexpr Paper kA4{"iso_a4_210x297mm", "A4", 595, 842, 18, 36, 18, 18, false};
@@ -50,7 +53,8 @@ const Model kModels[] = {
      {180, 180},
      {180, 180},
      {360, 180},
-     kNarrowPapers},
+     kNarrowPapers,
+     kLqRaster},
     {"kemb_wmz24w",
      "KEMB WMZ-24W (wide carriage)",
      "KEMB WMZ-24W",
@@ -62,7 +66,8 @@ const Model kModels[] = {
      {180, 180},
      {180, 180},
      {360, 180},
-     kWidePapers},
+     kWidePapers,
+     kLqRaster},
     {"kemb_wmz24o",
      "KEMB OKIDATA WMZ-24",
      "KEMB OKIDATA WMZ-24",
@@ -74,7 +79,8 @@ const Model kModels[] = {
      {180, 180},
      {180, 180},
      {360, 180},
-     kNarrowPapers},
+     kNarrowPapers,
+     kLqRaster},
     {"kemb_wmz24a",
      "KEMB WMZ-24A",
      "KEMB WMZ-24A",
@@ -86,7 +92,8 @@ const Model kModels[] = {
      {120, 120},
      {180, 180},
      {360, 180},
-     kNarrowPapers},
+     kNarrowPapers,
+     kAltRaster},
 };
 
 bool SameText(std::string_view a, std::string_view b) {
@@ -142,6 +149,11 @@ const Model* ModelForDeviceId(std::string_view device_id) {
   std::string_view cmd = IdValue(device_id, {"CMD", "COMMAND SET"});
   if (cmd.find("KEMBALT") != std::string_view::npos) return FindModel("kemb_wmz24a");
   return FindModel("kemb_wmz24");
+}
+
+bool PrintsRasterAt(const Model& model, Resolution res) {
+  return std::find(model.raster_resolutions.begin(), model.raster_resolutions.end(), res) !=
+         model.raster_resolutions.end();
 }
 
 Paper PaperForSize(unsigned width_points, unsigned length_points, bool continuous) {

@@ -3,6 +3,7 @@
 //   Model         one driver: names, IEEE-1284 identity, command set, resolutions, media
 //   Models        the four of them, in the order the web interface lists them
 //   FindModel     by driver name; ModelForDeviceId: auto-add from the printer's device ID
+//   PrintsRasterAt  whether a raster page at a resolution is one the model prints
 //   Paper         a size the models print on, with the hardware margins of its PPD entry
 //   PaperForSize  the entry for a sheet size in points (and media type), as the PPD gives it
 //   PrintableArea the dots of a whole-sheet raster that the filter's raster would hold
@@ -43,12 +44,16 @@ struct Model {
   std::span<const Resolution> resolutions;
   Resolution draft, normal, high;
   std::span<const Paper* const> papers;
+  // Every resolution a raster page may come at: the PPD's list, and 360 x 360, whose text pages
+  // the engine prints reduced to 180 x 180.
+  std::span<const Resolution> raster_resolutions;
 };
 
 std::span<const Model> Models();
 const Model* FindModel(std::string_view driver_name);
 // The driver for a device ID whose manufacturer is KEMB, or null when it is not one of ours.
 const Model* ModelForDeviceId(std::string_view device_id);
+bool PrintsRasterAt(const Model& model, Resolution res);
 
 // The PPD entry a job's sheet falls on: fanfold sizes always, Letter when the media type is
 // continuous; any other size takes the cut-sheet margins, as the PPD's HWMargins give them.

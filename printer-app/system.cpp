@@ -15,6 +15,7 @@
 #include "image_filters.h"
 #include "job_run.h"
 #include "pdf_filter.h"
+#include "raster_filter.h"
 
 namespace kemb::app {
 namespace {
@@ -133,7 +134,8 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* da
   std::vector<pappl_pr_driver_t>& drivers = DriverList();
   papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), AutoAdd,
                                LimitJobs, DriverCallback, data);
-  papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
+  papplSystemAddMIMEFilter(system, "application/pdf", kDriverFormat, PdfFilter, nullptr);
+  papplSystemAddMIMEFilter(system, kDriverFormat, kDriverFormat, RasterFilter, nullptr);
   InstallImageFilters(system);
   papplSystemSetFooterHTML(system, "KEMB WMZ dot-matrix printers");
 

@@ -49,6 +49,12 @@ size_t FileSize(const std::string& path) {
   return in ? static_cast<size_t>(in.tellg()) : 0;
 }
 
+std::vector<uint8_t> Tail(const std::string& path, size_t from) {
+  std::vector<uint8_t> all = ReadFile(path);
+  return from < all.size() ? std::vector<uint8_t>(all.begin() + static_cast<long>(from), all.end())
+                           : std::vector<uint8_t>{};
+}
+
 AppServer::AppServer() {
   mkdir((dir_ + "/state").c_str(), 0700);
   port_ = FreePort();

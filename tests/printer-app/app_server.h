@@ -28,6 +28,8 @@ namespace kemb::app_test {
 
 using testing::ReadFile;
 size_t FileSize(const std::string& path);
+// The file's bytes from offset `from` on (a device file's output since then).
+std::vector<uint8_t> Tail(const std::string& path, size_t from);
 
 class AppServer {
  public:

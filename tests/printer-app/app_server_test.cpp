@@ -41,21 +41,6 @@
 namespace kemb::app_test {
 namespace {
 
-std::vector<uint8_t> Tail(const std::string& path, size_t from) {
-  std::vector<uint8_t> all = ReadFile(path);
-  return from < all.size() ? std::vector<uint8_t>(all.begin() + static_cast<long>(from), all.end())
-                           : std::vector<uint8_t>{};
-}
-
-std::string FirstDifference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
-  size_t i = 0;
-  while (i < got.size() && i < want.size() && got[i] == want[i]) ++i;
-  char text[160];
-  std::snprintf(text, sizeof(text), "%zu bytes vs %zu expected; first difference at byte %zu",
-                got.size(), want.size(), i);
-  return text;
-}
-
 // A document printed alone, waited for, and its bytes on the printer's device.
 std::vector<uint8_t> PrintAlone(AppServer& server, Ipp& ipp, const std::string& printer,
                                 const std::vector<uint8_t>& doc, const std::string& format,
@@ -149,15 +134,6 @@ const SameBytesCase kSameBytes[] = {
     {"alternate content photo 120", "alt", "kemb24a.ppd", "A4", "iso_a4_210x297mm", "", 120, 120,
      Drawing::kText, "photo"},
 };
-
-// The filter's option for the application's choice: the application's own `auto` (and no
-// choice) prints a raster page as text-and-graphic, where the filter's `auto` would let the
-// page-wide dark share decide.
-std::string FilterOptionFor(std::string_view app_content) {
-  if (app_content.empty() || app_content == "auto")
-    return "print-content-optimize=text-and-graphic";
-  return "print-content-optimize=" + std::string(app_content);
-}
 
 class AppSuite : public ::testing::Test {
  protected:

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-// The filter oracle: PPD header, crop, filter run.
+// The filter oracle: PPD header, crop (any raster type the sheet comes in), filter run; the
+// content option and the byte comparison.
 #include "printer-app/filter_oracle.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -16,6 +18,27 @@ namespace {
 
 int Dots(double points, unsigned dpi) {
   return static_cast<int>(std::floor(points * dpi / 72.0 + 0.5));
+}
+
+// The sheet's dot as the RGB the PPD asks CUPS for: grey as equal channels, black as its
+// inverse, a 1-bit black dot as black.
+void SheetDot(const SheetPage& sheet, unsigned x, unsigned y, uint8_t rgb[3]) {
+  const cups_page_header2_t& h = sheet.header;
+  const uint8_t* row = sheet.rgb.data() + size_t{y} * h.cupsBytesPerLine;
+  const bool black = h.cupsColorSpace == CUPS_CSPACE_K;
+  if (h.cupsBitsPerPixel == 24) {
+    std::memcpy(rgb, row + 3 * size_t{x}, 3);
+    return;
+  }
+  uint8_t value = 0;
+  if (h.cupsBitsPerPixel == 8)
+    value = black ? static_cast<uint8_t>(255 - row[x]) : row[x];
+  else if (h.cupsBitsPerPixel == 1 && black)
+    value = (row[x / 8] & (0x80u >> (x % 8))) ? 0 : 255;
+  else
+    throw std::runtime_error("the oracle reads no " + std::to_string(h.cupsBitsPerPixel) +
+                             "-bit raster in colour space " + std::to_string(h.cupsColorSpace));
+  rgb[0] = rgb[1] = rgb[2] = value;
 }
 
 testing::RasterPage FilterRaster(const FilterPage& page) {
@@ -52,14 +75,30 @@ testing::RasterPage FilterRaster(const FilterPage& page) {
     for (unsigned x = 0; x < h.cupsWidth; ++x) {
       const unsigned sx = static_cast<unsigned>(x0) + x;
       if (sx >= s.cupsWidth) break;
-      const uint8_t* p = page.sheet.rgb.data() + size_t{sy} * s.cupsBytesPerLine + 3 * size_t{sx};
-      out.SetPixel(x, y, p[0], p[1], p[2]);
+      uint8_t rgb[3];
+      SheetDot(page.sheet, sx, sy, rgb);
+      out.SetPixel(x, y, rgb[0], rgb[1], rgb[2]);
     }
   }
   return out;
 }
 
 }  // namespace
+
+std::string FilterOptionFor(std::string_view app_content) {
+  if (app_content.empty() || app_content == "auto")
+    return "print-content-optimize=text-and-graphic";
+  return "print-content-optimize=" + std::string(app_content);
+}
+
+std::string FirstDifference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
+  size_t i = 0;
+  while (i < got.size() && i < want.size() && got[i] == want[i]) ++i;
+  char text[160];
+  std::snprintf(text, sizeof(text), "%zu bytes vs %zu expected; first difference at byte %zu",
+                got.size(), want.size(), i);
+  return text;
+}
 
 std::vector<uint8_t> FilterBytes(const std::vector<FilterPage>& pages, const std::string& options) {
   std::vector<testing::RasterPage> rasters;

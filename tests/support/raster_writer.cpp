@@ -66,7 +66,9 @@ std::vector<uint8_t> RasterBytes(const std::vector<RasterPage>& pages, cups_mode
   std::fflush(file);
   std::rewind(file);
   std::vector<uint8_t> bytes;
-  for (int c; (c = std::fgetc(file)) != EOF;) bytes.push_back(static_cast<uint8_t>(c));
+  uint8_t chunk[65536];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+    bytes.insert(bytes.end(), chunk, chunk + n);
   std::fclose(file);
   return bytes;
 }
