@@ -37,12 +37,28 @@ namespace kemb::halftone {
 
 class ErrorDiffuser {
  public:
-  ErrorDiffuser(size_t columns, int xres);
+  // kPortable keeps to the plain loops even where the processor has AVX2 (for tests: both
+  // give the same dots).
+  enum class Loops { kFastest, kPortable };
+  ErrorDiffuser(size_t columns, int xres, Loops loops = Loops::kFastest);
 
   // `targets` holds one entry per column: an ink coverage 0..kFullDot or a forced target.
   // `dots` holds (columns + 7) / 8 bytes and is overwritten: bit set = dot, most
   // significant bit first, unused low bits of the last byte clear.
   void DiffuseRow(std::span<const int32_t> targets, std::span<uint8_t> dots);
+
+  static constexpr size_t kNoiseLength = 1024;
+
+  // The rows the loops work on, at column 0.
+  struct RowBuffers {
+    const int32_t* above_errors;  // each column's error in the row above
+    int32_t* received;            // what each column gets from them
+    int32_t *scale, *base;        // each column's threshold: ((ink * scale) >> 8) + base
+    const uint16_t* above;        // the row above's tone dots, shifted into the neighbour pattern
+    uint16_t* row;                // this row's, the same way
+    int32_t* errors;              // each column's error in this row
+    uint8_t* dots;                // every dot of this row, one byte each
+  };
 
  private:
   static constexpr size_t kToneSteps = 256;  // threshold tables, by target / 16
@@ -54,13 +70,18 @@ class ErrorDiffuser {
   // Threshold of a tone: weight_ / 256 of the dot's new ink, plus offset_, plus spread_ times
   // the noise / 128.
   std::array<int32_t, kToneSteps + 1> weight_{}, offset_{}, spread_{};
-  std::array<int8_t, 1024> noise_{};  // a fixed sequence, so a page always prints the same
+  // A fixed sequence, so a page always prints the same; the first 8 repeated at the end.
+  std::array<int8_t, kNoiseLength + 8> noise_{};
   size_t noise_at_ = 0;
   size_t pad_;  // guard columns each side of the dot rows, for the neighbour windows
-  // Column x lives at index x + 2 of each error buffer and x + pad_ of each dot row.
-  std::vector<int32_t> received_, carried_;
-  std::vector<uint8_t> above_, row_;  // one byte per dot: the row above, this row
+  // Column x lives at index x + 2 of each error row and x + pad_ of each dot row.
+  std::vector<int32_t> received_;             // what each column gets from the row above
+  std::vector<int32_t> above_errors_, errors_;  // each column's error: the row above, this row
+  std::vector<uint16_t> above_, row_;  // the tone's dots: the row above, this row
+  std::vector<int32_t> scale_, base_;
+  std::vector<uint8_t> dot_bytes_;
   bool leftward_ = false;
+  bool vectors_ = false;  // the AVX2 loops run
 };
 
 }  // namespace kemb::halftone

@@ -173,6 +173,30 @@ TEST(ErrorDiffuser, ToneBetweenForcedPixelsKeepsItsDensity) {
   }
 }
 
+TEST(ErrorDiffuser, VectorAndPlainLoopsPlaceTheSameDots) {
+  // Every kind of target, rows of every length round the vector widths, some rows cut short.
+  std::mt19937 random(5);
+  const int32_t ends[] = {0, kFullDot, kForceBlank, kForceDot};
+  for (int xres : {60, 180, 360}) {
+    for (size_t columns : {1, 7, 8, 9, 31, 32, 33, 65, 203}) {
+      ErrorDiffuser fast(columns, xres), plain(columns, xres, ErrorDiffuser::Loops::kPortable);
+      for (size_t y = 0; y < 60; ++y) {
+        const size_t length = y % 7 == 3 ? columns / 2 : columns;
+        std::vector<int32_t> row(length);
+        for (auto& target : row) {
+          const int kind = std::uniform_int_distribution<int>(0, 3)(random);
+          target = kind == 0 ? ends[random() % 4]
+                             : std::uniform_int_distribution<int32_t>(1, kFullDot - 1)(random);
+        }
+        std::vector<uint8_t> fast_dots((columns + 7) / 8), plain_dots((columns + 7) / 8);
+        fast.DiffuseRow(row, fast_dots);
+        plain.DiffuseRow(row, plain_dots);
+        ASSERT_EQ(fast_dots, plain_dots) << xres << " dpi, " << columns << " columns, row " << y;
+      }
+    }
+  }
+}
+
 TEST(ErrorDiffuser, RowIsPackedMostSignificantBitFirstWithCleanTail) {
   for (size_t columns : {1, 7, 8, 10, 17}) {
     ErrorDiffuser diffuser(columns, 180);
