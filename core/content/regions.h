@@ -1,23 +1,26 @@
 // SPDX-License-Identifier: Apache-2.0
-// Picture regions of a page, for printing text and pictures on one page each their own way:
-//   RegionMap       counts, while the page is spooled, the inked and the toned pixels of every
-//                   4 x 4 cell
-//   Regions         the picture rectangles: 16 x 16 tiles that are wide areas of tone, joined
-//                   when they touch, each rectangle's edges then pushed out to a line of paper
+// The pictures of a page, for printing text and pictures on one page each their own way:
+//   RegionMap       follows, while the page is spooled, the connected shapes of the page and
+//                   tells which are pictures
+//   Regions         what it found: each picture's bounding box, for the log
+//   LayRow          one dot row: the halftoner's dots over the pictures' pixels, text dots
+//                   where text lies inside a picture
 //   CopyDots        one span of an image's dot row over a thresholded dot row
 //
-// Pixel sums R + G + B: above pixel::kInkedSum paper, up to kBlackSum solid ink, tone in between.
-// Text, rules and solid logos are paper and solid ink with thin edges of tone: they stay with
-// the thresholding. A tile is a picture when ink covers most of it and tone a fair share.
-// Joins: a rectangle's edge moves out, cell line by cell line, until the line is blank paper
-// (or the page ends), so no glyph outside it is cut and the picture's own margin is inside.
-// Where no blank line comes within kMaxGrowCells the edge stays where the tiles put it and the
-// join is counted as open.
+// Pixel sums R + G + B: above pixel::kInkedSum paper, up to kBlackSum solid ink.
+// A shape is a connected (diagonals included) area of one kind of pixel: inked pixels (tone and
+// solid ink together), and within them solid ink on its own. An inked shape that holds a solid
+// square of an eighth of an inch is a picture: photos, tints, chart wedges, the letters
+// printed on them included. Letters, rules and thin lines hold no such square: they stay with
+// the thresholding, each whole. Inside a picture every pixel takes the halftoner's dot, except
+// solid ink shaped like text (no such square of solid ink of its own), which keeps its dot:
+// text on a tint stays crisp, the tint prints as a tint.
+// Each shape is kept as its runs along the rows, joined by union-find; a page of more runs than
+// kMaxRuns (noise, not print) is not mapped.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
 #include <vector>
 
@@ -29,43 +32,54 @@ struct PixelRect {
 };
 
 struct Regions {
-  std::vector<PixelRect> pictures;  // disjoint, top to bottom
-  size_t picture_tiles = 0;         // tiles that seeded them
-  size_t tiles = 0;                 // tiles of the page
-  unsigned open_joins = 0;          // edges left inside ink: no blank line near enough
+  std::vector<PixelRect> pictures;  // each picture's bounding box, top to bottom
+  size_t picture_pixels = 0;        // the pictures' inked pixels
+  size_t inked_pixels = 0;          // the page's
 };
 
 class RegionMap {
  public:
-  static constexpr unsigned kCell = 4;       // pixels per cell side
-  static constexpr unsigned kTileCells = 4;  // cells per tile side
-  static constexpr int kBlackSum = 150;      // up to here a pixel is solid ink
-  static constexpr unsigned kMinTiles = 4;   // smaller groups are glyphs or specks
-  static constexpr unsigned kMaxGrowCells = 8;
+  static constexpr int kBlackSum = 150;                 // up to here a pixel is solid ink
+  static constexpr unsigned kSquarePerInch = 8;         // the side of a picture's square
+  static constexpr size_t kMaxRuns = size_t{1} << 21;  // of each kind
 
-  // False when the map for a page this size cannot be allocated.
-  bool Start(unsigned width, unsigned height);
+  // False when the map for a page this size cannot be held.
+  bool Start(unsigned width, unsigned height, unsigned xdpi, unsigned ydpi);
   // One RGB row of `width` pixels, rows in order from 0.
   void AddRow(const uint8_t* rgb, unsigned y);
-  Regions Find() const;
+  // False once the page had more runs than the map holds.
+  bool usable() const { return usable_; }
+  // Settles the shapes once the page is spooled.
+  Regions Find();
+  // Row y of the page: `dots` thresholded, `image` the halftoner's dot row of the same width.
+  void LayRow(unsigned y, std::span<uint8_t> dots, std::span<const uint8_t> image) const;
 
  private:
-  struct Cell {
-    uint8_t ink = 0, tone = 0;
+  struct Run {
+    uint32_t x0, x1, parent;
   };
-  struct CellRect {
-    unsigned c0, r0, c1, r1;
-  };
-  const Cell& At(unsigned c, unsigned r) const { return cells_[size_t{r} * cols_ + c]; }
-  bool ColumnBlank(unsigned c, unsigned r0, unsigned r1) const;
-  bool RowBlank(unsigned r, unsigned c0, unsigned c1) const;
-  bool Grow(CellRect* rect) const;  // false when an edge found no blank line
+  // The shapes of one kind of pixel.
+  struct Layer {
+    std::vector<Run> runs;
+    std::vector<uint8_t> square;      // per run; after Find, per run of its shape
+    std::vector<uint32_t> row_start;  // first run of each row added, then the end
+    std::vector<uint16_t> up;         // per column: rows of the kind ending here, capped
 
-  unsigned width_ = 0, height_ = 0, cols_ = 0, rows_ = 0;
-  std::unique_ptr<Cell[]> cells_;
+    bool Start(unsigned width, unsigned height);
+    uint32_t Root(uint32_t run);
+    void Settle();
+  };
+
+  unsigned width_ = 0, height_ = 0, rows_ = 0;
+  unsigned square_cols_ = 1, square_rows_ = 1;
+  bool usable_ = false;
+  std::vector<uint8_t> kinds_;  // the row being added: 0 paper, 1 tone, 2 solid ink
+  Layer inked_, solid_;
 };
 
 // Copies dots x0 <= x < x1 of `image` into `dots` (one bit per dot, most significant first).
 void CopyDots(std::span<uint8_t> dots, std::span<const uint8_t> image, unsigned x0, unsigned x1);
+// Sets dots x0 <= x < x1.
+void SetDots(std::span<uint8_t> dots, unsigned x0, unsigned x1);
 
 }  // namespace kemb

@@ -10,9 +10,10 @@
 //   ReadPictureRows          the halftoner's dot rows as they are
 //   ChoosePath               the path for the job's content choice, its log line
 //   ReadMixedRows            text and graphic: thresholded rows, the halftoner's dots laid over
-//                            the picture regions
+//                            the pictures
 #include "engine/page_engine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -110,7 +111,7 @@ Status PageEngine::StartPage(const PageDescription& page) {
   // A page too large for its region map is printed as a photo, which is what the regions
   // would mostly have taken from the halftoner anyway.
   mapped_ = page.content == ContentChoice::kTextAndGraphic &&
-            region_map_.Start(page.bytes_per_line / 3, page.height);
+            region_map_.Start(page.bytes_per_line / 3, page.height, page.xdpi, page.ydpi);
   base_ = folder_.path() + "/kemb" + settings_.id + "_" + std::to_string(page_number_);
   ppm_.emplace(base_ + ".ppm");
   pbm_.emplace(base_ + ".pbm");
@@ -211,14 +212,14 @@ PagePath PageEngine::ChoosePath(double ratio) {
   if (choice == ContentChoice::kAuto) return path;
 
   std::string why;
-  if (path.regions && !mapped_) {
+  if (path.regions && (!mapped_ || !region_map_.usable())) {
     path = {kModeDiffuseAll, false};
     why = ", the page too large to map its regions";
   } else if (path.regions) {
     regions_ = region_map_.Find();
     const size_t count = regions_.pictures.size();
-    why = " (" + std::to_string(regions_.picture_tiles) + " of " + std::to_string(regions_.tiles) +
-          " tiles are picture, " + std::to_string(regions_.open_joins) + " joins not on paper)";
+    why = " (" + std::to_string(regions_.picture_pixels) + " of " +
+          std::to_string(regions_.inked_pixels) + " inked pixels are picture)";
     if (count == 0) {
       path = {kModeTextOnly, false};
     } else if (page_.xdpi == 360 && page_.ydpi == 360) {
@@ -230,13 +231,17 @@ PagePath PageEngine::ChoosePath(double ratio) {
       // Appended, not `literal + string`: GCC 12 warns -Wrestrict on that form.
       std::string counted = " with ";
       counted += std::to_string(count);
-      counted += count == 1 ? " picture region" : " picture regions";
+      counted += count == 1 ? " picture" : " pictures";
       counted += " from the halftoner";
       why = counted + why + ":";
-      for (const PixelRect& r : regions_.pictures) {
+      // Their boxes; a page of many small tints names the first few.
+      constexpr size_t kNamed = 8;
+      for (size_t i = 0; i < std::min(count, kNamed); ++i) {
+        const PixelRect& r = regions_.pictures[i];
         why += " " + std::to_string(r.x0) + "," + std::to_string(r.y0) + "-" +
                std::to_string(r.x1) + "," + std::to_string(r.y1);
       }
+      if (count > kNamed) why += " ...";
     }
   }
   const char* taken = path.mode == kModeTextOnly || path.regions ? "text path"
@@ -379,9 +384,7 @@ Status PageEngine::ReadMixedRows(int fd, const Source& source) {
                           std::to_string(y));
     }
     TransToGray(row, rows_.width);
-    for (const PixelRect& r : regions_.pictures) {
-      if (r.y0 <= y && y < r.y1) CopyDots(dots, image_row, r.x0, r.x1);
-    }
+    region_map_.LayRow(y, dots, image_row);
     if (Status s = OutputLine(state_, *settings_.out, rows_, {row, row_bytes}); !s.ok()) return s;
   }
   return Status::Ok();

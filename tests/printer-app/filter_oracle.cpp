@@ -41,14 +41,23 @@ void SheetDot(const SheetPage& sheet, unsigned x, unsigned y, uint8_t rgb[3]) {
   rgb[0] = rgb[1] = rgb[2] = value;
 }
 
-testing::RasterPage FilterRaster(const FilterPage& page) {
-  const std::string path = std::string(KEMB_PPD_DIR) + "/" + page.ppd;
+ppd_file_t* OpenPpd(const std::string& name) {
+  const std::string path = std::string(KEMB_PPD_DIR) + "/" + name;
   ppd_file_t* ppd = ppdOpenFile(path.c_str());
   if (!ppd) throw std::runtime_error("cannot open " + path);
+  return ppd;
+}
+
+std::string ResolutionChoice(unsigned xdpi, unsigned ydpi) {
+  return std::to_string(xdpi) + "x" + std::to_string(ydpi) + "dpi";
+}
+
+testing::RasterPage FilterRaster(const FilterPage& page) {
+  ppd_file_t* ppd = OpenPpd(page.ppd);
   ppdMarkDefaults(ppd);
   const unsigned xdpi = page.sheet.header.HWResolution[0], ydpi = page.sheet.header.HWResolution[1];
   // 360 x 360 is no PPD choice; the filter still takes it (and prints text at 180 x 180).
-  const std::string res = std::to_string(xdpi) + "x" + std::to_string(ydpi) + "dpi";
+  const std::string res = ResolutionChoice(xdpi, ydpi);
   const bool offered = ppdFindChoice(ppdFindOption(ppd, "Resolution"), res.c_str()) != nullptr;
   ppdMarkOption(ppd, "Resolution", offered ? res.c_str() : "180x180dpi");
   ppdMarkOption(ppd, "PageSize", page.page_size.c_str());
@@ -84,6 +93,14 @@ testing::RasterPage FilterRaster(const FilterPage& page) {
 }
 
 }  // namespace
+
+bool PpdOffers(const std::string& ppd_name, unsigned xdpi, unsigned ydpi) {
+  ppd_file_t* ppd = OpenPpd(ppd_name);
+  const bool offered =
+      ppdFindChoice(ppdFindOption(ppd, "Resolution"), ResolutionChoice(xdpi, ydpi).c_str());
+  ppdClose(ppd);
+  return offered;
+}
 
 std::string FilterOptionFor(std::string_view app_content) {
   if (app_content.empty() || app_content == "auto")

@@ -4,6 +4,7 @@
 // from the sheet, run through the built filter. The sheet may be in any raster type the tests
 // send (sgray_8, srgb_8, black_1, black_8): the filter gets the same page as RGB.
 //   FilterBytes      the filter's bytes for a job of sheets
+//   PpdOffers        whether the model's PPD has a Resolution choice for a resolution
 //   FilterOptionFor  the filter's option for the application's print-content-optimize
 //   FirstDifference  sizes and the first differing byte of two outputs
 #pragma once
@@ -26,6 +27,8 @@ struct FilterPage {
 // The filter's bytes for the pages, run as one job; `options` is the filter's argv[5].
 std::vector<uint8_t> FilterBytes(const std::vector<FilterPage>& pages,
                                  const std::string& options = "");
+
+bool PpdOffers(const std::string& ppd, unsigned xdpi, unsigned ydpi);
 
 // The application's own `auto` (and no choice) prints a raster page as text-and-graphic,
 // where the filter's `auto` would let the page-wide dark share decide.

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "models.h"
+#include "printer-app/filter_oracle.h"
 
 namespace kemb::app_test {
 namespace {
@@ -60,19 +61,14 @@ const PaperEntry kPaperTable[] = {
 };
 
 // Most jobs at resolutions the models print; the rest at ones some of them do not.
-const app::Resolution kResolutions[] = {{180, 180}, {180, 180}, {360, 180}, {360, 180},
-                                        {360, 360}, {120, 120}, {240, 240}};
+const app::Resolution kResolutions[] = {{180, 180}, {180, 180}, {180, 180}, {360, 180}, {360, 180},
+                                        {360, 180}, {360, 360}, {120, 120}, {240, 240}, {60, 60}};
 const char* const kContents[] = {"", "auto", "text", "photo", "graphic", "text-and-graphic"};
 
-bool Offered(const char* driver, app::Resolution res) {
-  const app::Model* model = app::FindModel(driver);
-  if (!model) throw std::runtime_error(std::string("no model ") + driver);
-  // The LQ models take 360 x 360 and print it as the filter does, reduced.
-  if (!model->resolutions.empty() && res == app::Resolution{360, 360} &&
-      model->command_set == CommandSetId::kLq)
-    return true;
-  return std::find(model->resolutions.begin(), model->resolutions.end(), res) !=
-         model->resolutions.end();
+// The filter prints every resolution of the model's PPD, and 360 x 360 (text pages reduced to
+// 180 x 180); a page at any other must be refused.
+bool Printable(const std::string& ppd, app::Resolution res) {
+  return res == app::Resolution{360, 360} || PpdOffers(ppd, res.x, res.y);
 }
 
 struct Ink {
@@ -264,7 +260,8 @@ const char* PwgName(RasterType type) {
 
 DiffJob PlanJob(uint64_t seed, unsigned number, const DiffChoices& choices) {
   const std::vector<RasterType>& types = choices.types;
-  if (types.empty()) throw std::runtime_error("no raster types to draw from");
+  if (types.empty() || choices.formats.empty())
+    throw std::runtime_error("no raster types or formats to draw from");
   Random rnd(seed ^ (0xD1B54A32D192ED03ull * (uint64_t{number} + 1)));
   DiffJob job;
   job.seed = seed;
@@ -280,11 +277,21 @@ DiffJob PlanJob(uint64_t seed, unsigned number, const DiffChoices& choices) {
   job.media_type = paper.media_type;
   app::Resolution res;
   do res = rnd.Pick(kResolutions);
-  while (!choices.unoffered_resolutions && !Offered(printer.driver, res));
+  while (!choices.unoffered_resolutions && !Printable(job.ppd, res));
   job.xdpi = res.x;
   job.ydpi = res.y;
-  job.offered = Offered(printer.driver, res);
   job.type = types[rnd.Below(static_cast<unsigned>(types.size()))];
+  job.format = choices.formats[rnd.Below(static_cast<unsigned>(choices.formats.size()))];
+  if (!Printable(job.ppd, res)) {
+    job.refusal = "a resolution the model does not print";
+    job.refusal_names.push_back(std::to_string(res.x) + "x" + std::to_string(res.y));
+  }
+  if (job.type == RasterType::kBlack1 && job.format == "image/pwg-raster") {
+    // PAPPL passes a streamed page's own header on only at 8 bits or more a colour (so the
+    // application cannot see the page's resolution either).
+    job.refusal += std::string(job.refusal.empty() ? "" : ", ") + "a streamed 1-bit page";
+    job.refusal_names.push_back("bit");
+  }
   job.content = rnd.Pick(kContents);
 
   pwg_media_t* pwg = pwgMediaForPWG(job.media.c_str());
@@ -351,12 +358,13 @@ std::string Describe(const DiffJob& job) {
     pages += kKinds[static_cast<int>(p.kind)] + std::string("/") + std::to_string(p.patches.size());
   }
   char text[400];
-  std::snprintf(text, sizeof(text), "seed %llu job %u: %s %s%s%s %ux%u %s content=%s pages=%s%s",
-                static_cast<unsigned long long>(job.seed), job.number, job.printer.c_str(),
-                job.media.c_str(), job.media_type.empty() ? "" : " ", job.media_type.c_str(),
-                job.xdpi, job.ydpi, PwgName(job.type),
-                job.content.empty() ? "(none)" : job.content.c_str(), pages.c_str(),
-                job.offered ? "" : " (not offered)");
+  std::snprintf(
+      text, sizeof(text), "seed %llu job %u: %s %s%s%s %ux%u %s as %s content=%s pages=%s%s%s%s",
+      static_cast<unsigned long long>(job.seed), job.number, job.printer.c_str(), job.media.c_str(),
+      job.media_type.empty() ? "" : " ", job.media_type.c_str(), job.xdpi, job.ydpi,
+      PwgName(job.type), job.format.c_str(), job.content.empty() ? "(none)" : job.content.c_str(),
+      pages.c_str(), job.refusal.empty() ? "" : " (to be refused: ", job.refusal.c_str(),
+      job.refusal.empty() ? "" : ")");
   return text;
 }
 

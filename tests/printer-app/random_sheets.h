@@ -4,8 +4,8 @@
 //   RasterType   the PWG raster types a client may send, and the run's table of them
 //   Patch        a rectangle of ink on the sheet, in points: glyph strokes, flat tone, a
 //                gradient, fine noise or hairlines, in any colour
-//   DiffChoices  what the run draws from: raster types, and whether resolutions the model does
-//                not print come up (they must be refused)
+//   DiffChoices  what the run draws from: raster types, document formats, and whether
+//                resolutions the model does not print come up
 //   DiffJob      one job: printer, paper, resolution, raster type, content choice, pages
 //   PlanJob      job `number` of the run with `seed`: the pair alone decides it, so any job
 //                replays on its own
@@ -35,6 +35,7 @@ const char* PwgName(RasterType type);  // sgray_8, srgb_8, black_1, black_8
 
 struct DiffChoices {
   std::vector<RasterType> types;
+  std::vector<std::string> formats;  // document formats the raster goes as
   bool unoffered_resolutions = true;
 };
 
@@ -58,9 +59,11 @@ struct DiffJob {
   std::string page_size;          // the PPD's PageSize choice
   std::string media, media_type;  // what the job asks for over IPP
   unsigned xdpi = 180, ydpi = 180;
-  bool offered = true;  // a resolution the model prints; any other must be refused
   RasterType type = RasterType::kSrgb8;
-  std::string content;  // print-content-optimize, empty for none
+  std::string format;                      // document-format of the raster stream
+  std::string refusal;                     // why the job must be refused, empty when it must print
+  std::vector<std::string> refusal_names;  // what its message may name, one at least
+  std::string content;                     // print-content-optimize, empty for none
   std::vector<PagePlan> pages;
 };
 
