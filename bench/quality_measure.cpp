@@ -17,9 +17,9 @@
 //                  page's content: the box round everything that is not white paper
 //   text fidelity  of the dots the text path prints (outside the --not-text boxes), the share
 //                  the choice prints too
-//   light cover    of the 2 mm tiles lighter than mid grey (sRGB 128) in the original and
-//                  without text (dark marks on paper), the largest share of paper the print
-//                  inks
+//   light cover    of the 2 mm tiles lighter than mid grey in the original (reflecting more than
+//                  half the light, sRGB 188) and without text (dark marks on paper), the
+//                  largest share of paper the print inks
 // Dots are discs of the head's dot diameter at the raster's column and row pitches, counted at
 // points jittered within each pixel (a fixed grid of points has a bias of its own).
 #include <fcntl.h>
@@ -196,7 +196,7 @@ double LightCover(const Plane& luminance, const Plane& reflectance, int width, i
                   const Paper& paper) {
   const int tw = std::max(1, int(std::lround(kTileMm / paper.column_mm)));
   const int th = std::max(1, int(std::lround(kTileMm / paper.row_mm)));
-  const double mid_grey = Linear(128 / 255.0);
+  const double mid_grey = 0.5;
   double worst = 0;
   for (int ty = 0; ty + th <= height; ty += th) {
     for (int tx = 0; tx + tw <= width; tx += tw) {
@@ -244,7 +244,8 @@ std::string WriteSideBySide(const std::string& path, const Plane& luminance, int
       image.grey[size_t(y) * image.width + x] = uint8_t(
           std::lround(255 * Encoded(luminance[size_t(py) * width + px])));
       const double ink = paper.Cover(x_mm, y_mm, view_mm, view_mm, 3, jitter);
-      image.grey[size_t(y) * image.width + w + gap + x] = uint8_t(std::lround(255 * (1 - ink)));
+      image.grey[size_t(y) * image.width + w + gap + x] =
+          uint8_t(std::lround(255 * Encoded(1 - ink)));
     }
   }
   return kembview::WriteGreyPng(image, path);
