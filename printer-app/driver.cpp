@@ -2,6 +2,7 @@
 // The KEMB drivers on PAPPL.
 //   driver list     one entry per model
 //   option mapping  resolution, content, page header to sheet
+//   StreamCopies    a streamed job's pages kept for its copies
 //   callbacks       raster job and page steps, identify, test page, printer deletion
 //   DriverCallback  the driver data of one printer
 //   AutoAdd         manufacturer KEMB in the device ID
@@ -111,15 +112,58 @@ bool SheetFormatOf(const cups_page_header2_t& header, const pappl_pr_options_t* 
 
 namespace {
 
-// Raster jobs PAPPL reads itself: JPEG and PNG through its image scaler, and streamed PWG and
-// Apple raster should a document reach it that way.
-bool StartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+// A streamed job's pages as they print, kept compressed in the job's folder for the copies
+// after the first: PAPPL hands a stream over once, and makes no copies of it.
+struct StreamCopies {
+  int fd = -1;
+  cups_raster_t* out = nullptr;
+  int copies = 1;
+
+  void Open(const JobRun& run, int n) {
+    copies = n;
+    const std::string path = run.folder() + "/copies.ras";
+    fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    out = fd >= 0 ? cupsRasterOpen(fd, CUPS_RASTER_WRITE_COMPRESSED) : nullptr;
+  }
+  // The copies after the first, once the stream has ended.
+  void Print(JobRun& run, pappl_device_t* device, const pappl_pr_options_t* options) {
+    if (out) cupsRasterClose(out);
+    out = nullptr;
+    if (fd < 0 || copies < 2) return;
+    if (run.pages() > 0) papplJobSetImpressions(run.job(), run.pages() * copies);
+    for (int copy = 1; copy < copies && !run.failed() && !run.canceled(); ++copy) {
+      cups_raster_t* raster =
+          lseek(fd, 0, SEEK_SET) == 0 ? cupsRasterOpen(fd, CUPS_RASTER_READ) : nullptr;
+      if (!raster || !PrintRaster(run, raster, device, options))
+        run.Fail("Unable to print copy " + std::to_string(copy + 1));
+      cupsRasterClose(raster);
+    }
+  }
+  void Close() {
+    if (out) cupsRasterClose(out);
+    if (fd >= 0) close(fd);
+    *this = {};
+  }
+};
+thread_local StreamCopies t_copies;
+
+// Raster jobs PAPPL reads itself: JPEG and PNG through its image scaler (which makes their
+// copies), and streamed PWG and Apple raster.
+bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
   PrinterContext* context = ContextOf(papplJobGetPrinter(job));
   if (!context) return false;
   JobRun* run = JobRun::StartCurrent(job, *context);
   if (!run->Begin()) {
     JobRun::EndCurrent();
     return false;
+  }
+  t_copies.Close();
+  if (!papplJobGetFilename(job) && options && options->copies > 1) {
+    t_copies.Open(*run, options->copies);
+    if (!t_copies.out) {
+      run->Fail("Unable to keep the pages for their copies in " + run->folder());
+      return false;
+    }
   }
   return true;
 }
@@ -152,15 +196,27 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
     run->Fail("Page " + std::to_string(page) + " " + problem);
     return false;
   }
-  return run->StartPage(device, sheet,
-                       ContentFor(options->print_content_optimize, papplJobGetFormat(job)))
-      .ok();
+  if (!run->StartPage(device, sheet,
+                      ContentFor(options->print_content_optimize, papplJobGetFormat(job)))
+           .ok())
+    return false;
+  if (t_copies.out && !cupsRasterWriteHeader2(t_copies.out, &options->header)) {
+    run->Fail("Unable to keep the pages for their copies");
+    return false;
+  }
+  return true;
 }
 
 bool WriteLine(pappl_job_t*, pappl_pr_options_t* options, pappl_device_t*, unsigned y,
                const unsigned char* line) {
   JobRun* run = JobRun::Current();
   if (!run) return false;
+  if (t_copies.out && cupsRasterWritePixels(t_copies.out, const_cast<unsigned char*>(line),
+                                            options->header.cupsBytesPerLine) !=
+                          options->header.cupsBytesPerLine) {
+    run->Fail("Unable to keep the pages for their copies");
+    return false;
+  }
   return run->AddLine(y, {line, options->header.cupsBytesPerLine}).ok();
 }
 
@@ -170,15 +226,17 @@ bool EndPage(pappl_job_t*, pappl_pr_options_t*, pappl_device_t* device, unsigned
   return run->EndPage(device).ok();
 }
 
-bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+bool EndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   JobRun* run = JobRun::Current();
   if (!run) return false;
   // PAPPL refuses a streamed page it cannot read (16 bits a colour, planes) with a log line
-  // only: the job says why.
-  if (run->pages() == 0 && !run->failed() && !run->canceled() &&
+  // only, and the job then counts as cancelled: the job says why.
+  if (run->pages() == 0 && !run->failed() &&
       (papplJobGetReasons(job) & PAPPL_JREASON_DOCUMENT_FORMAT_ERROR))
     run->Fail("The raster's first page is of a kind the printer cannot read; it prints "
               "black_8, sgray_8 and srgb_8 raster streams");
+  if (options) t_copies.Print(*run, device, options);
+  t_copies.Close();
   const bool ok = run->End(device).ok();
   JobRun::EndCurrent();
   return ok;

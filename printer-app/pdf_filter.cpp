@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -110,6 +111,37 @@ int Reap(pid_t pid) {
   return status;
 }
 
+// One rendering of the document through the job; false when the job failed.
+bool PrintCopy(JobRun& run, const std::vector<std::string>& args, const std::string& gs_log,
+               pappl_device_t* device, const pappl_pr_options_t* options) {
+  std::string error;
+  Child gs = SpawnGhostscript(args, gs_log, &error);
+  if (gs.pid < 0) {
+    run.Fail(error);
+    return false;
+  }
+  const int pages_before = run.pages();
+  cups_raster_t* raster = cupsRasterOpen(gs.out, CUPS_RASTER_READ);
+  bool ok = raster && PrintRaster(run, raster, device, options);
+  cupsRasterClose(raster);
+  // Stop Ghostscript when the job stopped reading: cancelled or failed.
+  if (!ok || run.canceled()) kill(gs.pid, SIGTERM);
+  close(gs.out);
+  const int status = Reap(gs.pid);
+  if (run.canceled() || run.failed()) return false;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::string why = LastLine(gs_log);
+    run.Fail("Unable to render the PDF" + (why.empty() ? std::string() : ": " + why));
+    return false;
+  }
+  if (run.pages() == pages_before) {
+    std::string why = FirstError(gs_log);
+    run.Fail("The PDF has no pages to print" + (why.empty() ? std::string() : ": " + why));
+    return false;
+  }
+  return ok;
+}
+
 }  // namespace
 
 bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
@@ -136,30 +168,12 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
               res.y);
 
   const std::string gs_log = run->folder() + "/gs.log";
-  std::string error;
-  Child gs = SpawnGhostscript(args, gs_log, &error);
-  bool ok = false;
-  if (gs.pid < 0) {
-    run->Fail(error);
-  } else {
-    cups_raster_t* raster = cupsRasterOpen(gs.out, CUPS_RASTER_READ);
-    ok = raster && PrintRaster(*run, raster, device, options);
-    cupsRasterClose(raster);
-    // Stop Ghostscript when the job stopped reading: cancelled or failed.
-    if (!ok || run->canceled()) kill(gs.pid, SIGTERM);
-    close(gs.out);
-    const int status = Reap(gs.pid);
-    if (!run->canceled() && !run->failed()) {
-      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::string why = LastLine(gs_log);
-        run->Fail("Unable to render the PDF" + (why.empty() ? std::string() : ": " + why));
-        ok = false;
-      } else if (run->pages() == 0) {
-        std::string why = FirstError(gs_log);
-        run->Fail("The PDF has no pages to print" + (why.empty() ? std::string() : ": " + why));
-        ok = false;
-      }
-    }
+  const int copies = std::max(1, options->copies);
+  bool ok = true;
+  // Collated: Ghostscript renders the whole document once per copy.
+  for (int copy = 0; ok && copy < copies && !run->canceled(); ++copy) {
+    ok = PrintCopy(*run, args, gs_log, device, options);
+    if (ok && copy == 0) papplJobSetImpressions(job, run->pages() * copies);
   }
   papplJobDeletePrintOptions(options);
   return run->End(device).ok() && ok;

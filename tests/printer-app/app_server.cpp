@@ -241,6 +241,7 @@ Submitted Ipp::Print(const std::string& printer, const std::vector<uint8_t>& doc
                        attrs.ydpi);
     if (attrs.quality)
       ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_ENUM, "print-quality", attrs.quality);
+    if (attrs.copies) ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", attrs.copies);
     if (!attrs.media_type.empty()) {
       pwg_media_t* pwg = pwgMediaForPWG(attrs.media.c_str());
       ipp_t* col = ippNew();
@@ -361,7 +362,7 @@ SheetPage RenderSheet(const Sheet& sheet) {
   return page;
 }
 
-std::vector<uint8_t> PwgStream(const std::vector<SheetPage>& pages) {
+std::vector<uint8_t> PwgStream(const std::vector<SheetPage>& pages, cups_mode_t mode) {
   std::vector<uint8_t> bytes;
   cups_raster_t* raster = cupsRasterOpenIO(
       [](void* ctx, unsigned char* data, size_t len) -> ssize_t {
@@ -369,7 +370,7 @@ std::vector<uint8_t> PwgStream(const std::vector<SheetPage>& pages) {
         out->insert(out->end(), data, data + len);
         return static_cast<ssize_t>(len);
       },
-      &bytes, CUPS_RASTER_WRITE_PWG);
+      &bytes, mode);
   for (const SheetPage& page : pages) {
     cups_page_header2_t header = page.header;
     header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = static_cast<unsigned>(pages.size());

@@ -92,6 +92,7 @@ struct JobAttributes {
   std::string content;     // print-content-optimize
   int xdpi = 0, ydpi = 0;  // printer-resolution, when set
   int quality = 0;         // print-quality enum, when set
+  int copies = 0;          // copies, when set
   std::string media;       // media keyword
   std::string media_type;  // sent as media-col with the size of `media`
 };
@@ -145,7 +146,8 @@ struct SheetPage {
   std::vector<uint8_t> rgb;
 };
 SheetPage RenderSheet(const Sheet& sheet);
-// PWG raster stream of the pages.
-std::vector<uint8_t> PwgStream(const std::vector<SheetPage>& pages);
+// PWG raster stream of the pages (Apple raster with CUPS_RASTER_WRITE_APPLE).
+std::vector<uint8_t> PwgStream(const std::vector<SheetPage>& pages,
+                               cups_mode_t mode = CUPS_RASTER_WRITE_PWG);
 
 }  // namespace kemb::app_test

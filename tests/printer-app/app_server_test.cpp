@@ -12,6 +12,9 @@
 //   ImageJobs    JPEG and PNG print at the resolution print-quality maps to (not PAPPL's own
 //                choice); PNGs of every pixel format print as their plain twin; a broken image
 //                aborts its job with a message and no byte, the next job prints
+//   RasterTypes  every PWG raster type and resolution prints as the filter prints the same
+//                page, streamed or as the driver's own format, or is refused before a byte
+//   Copies       copies=N prints every format's pages N times, collated, and counts them
 //   PrinterActions  Identify-Printer rings the bell and sends nothing else; the web page's
 //                "Print Test Page" form (with its session field) prints the test page
 #include <gtest/gtest.h>
@@ -29,12 +32,16 @@
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <string_view>
 #include <thread>
 
 #include "printer-app/app_server.h"
 #include "printer-app/filter_oracle.h"
 #include "models.h"
+#include "printer/byte_sink.h"
+#include "printer/command_set.h"
+#include "printer/printer.h"
 #include "scheduler/process.h"
 #include "test_page.h"
 
@@ -495,6 +502,7 @@ std::vector<uint8_t> Picture(const std::string& dir, const std::string& device,
 struct JobStatus {
   std::string message;  // job-state-message
   std::string reasons;  // job-state-reasons, comma-separated
+  int impressions_completed = -1;
 };
 JobStatus StatusOf(Ipp& ipp, const std::string& printer, int job_id) {
   ipp_t* request = ipp.NewRequest(IPP_OP_GET_JOB_ATTRIBUTES, printer);
@@ -508,6 +516,8 @@ JobStatus StatusOf(Ipp& ipp, const std::string& printer, int job_id) {
     ippAttributeString(a, text, sizeof(text));
     status.reasons = text;
   }
+  if (ipp_attribute_t* a = ippFindAttribute(response, "job-impressions-completed", IPP_TAG_INTEGER))
+    status.impressions_completed = ippGetInteger(a, 0);
   ippDelete(response);
   return status;
 }
@@ -840,6 +850,182 @@ TEST_F(PrinterActions, WebPagePrintTestPagePrintsTheTestPage) {
 
 // Device search works with or without avahi-daemon: PAPPL's own listing aborted the process
 // (status 134) when no daemon answered. Without a daemon the note says so.
+// A sheet in another PWG raster type: the page a client sends, and the sRGB sheet whose
+// filter bytes it must print (its grey or black widened to sRGB).
+struct TypedSheet {
+  SheetPage page;
+  SheetPage twin;
+};
+TypedSheet AsType(const SheetPage& rgb, const char* type) {
+  const cups_page_header2_t& s = rgb.header;
+  TypedSheet t{{}, rgb};
+  cups_page_header2_t& h = t.page.header;
+  if (!cupsRasterInitPWGHeader(&h, pwgMediaForPWG(s.cupsPageSizeName), type,
+                               static_cast<int>(s.HWResolution[0]),
+                               static_cast<int>(s.HWResolution[1]), "one-sided", nullptr))
+    throw std::runtime_error(std::string("no PWG header for ") + type);
+  t.page.rgb.assign(size_t{h.cupsBytesPerLine} * h.cupsHeight, 0);
+  const std::string_view kind = type;
+  for (unsigned y = 0; y < s.cupsHeight; ++y) {
+    uint8_t* out = t.page.rgb.data() + size_t{y} * h.cupsBytesPerLine;
+    for (unsigned x = 0; x < s.cupsWidth; ++x) {
+      uint8_t* p = t.twin.rgb.data() + size_t{y} * s.cupsBytesPerLine + 3 * size_t{x};
+      uint8_t grey = static_cast<uint8_t>((p[0] * 30 + p[1] * 59 + p[2] * 11 + 50) / 100);
+      if (kind == "black_1") {
+        const bool ink = grey < 128;
+        if (ink) out[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+        grey = ink ? 0 : 255;
+      } else if (kind == "black_8") {
+        out[x] = static_cast<uint8_t>(255 - grey);
+      } else if (kind == "sgray_8") {
+        out[x] = grey;
+      } else if (kind == "sgray_16") {
+        out[2 * x] = out[2 * x + 1] = grey;
+      } else {
+        std::memcpy(out + 3 * size_t{x}, p, 3);
+        continue;
+      }
+      p[0] = p[1] = p[2] = grey;
+    }
+  }
+  return t;
+}
+
+constexpr const char* kDriverFormat = "application/vnd.kemb-raster";
+
+struct RasterTypeCase {
+  const char* name;
+  const char* printer;
+  const char* ppd;
+  const char* type;
+  unsigned xdpi, ydpi;
+  Drawing drawing;
+  const char* format;   // image/urf: sent as Apple raster
+  const char* refusal;  // in the job's message when the page is refused; null: it prints
+};
+
+// Refusals between pages that print: each job after a refused one must print whole.
+const RasterTypeCase kRasterTypes[] = {
+    {"sgray_8 stream", "lq", "kemb24.ppd", "sgray_8", 180, 180, Drawing::kText,
+     "image/pwg-raster", nullptr},
+    {"black_1 stream refused", "lq", "kemb24.ppd", "black_1", 180, 180, Drawing::kText,
+     "image/pwg-raster", "black_1"},
+    {"black_8 stream 360x180", "lq", "kemb24.ppd", "black_8", 360, 180, Drawing::kMixed,
+     "image/pwg-raster", nullptr},
+    {"sgray_8 stream at a resolution the model lacks", "lq", "kemb24.ppd", "sgray_8", 120, 120,
+     Drawing::kText, "image/pwg-raster", "120x120"},
+    {"srgb_8 Apple raster 240", "alt", "kemb24a.ppd", "srgb_8", 240, 240, Drawing::kPicture,
+     "image/urf", nullptr},
+    {"sgray_16 stream refused", "lq", "kemb24.ppd", "sgray_16", 180, 180, Drawing::kText,
+     "image/pwg-raster", "cannot read"},
+    {"black_1 file", "lq", "kemb24.ppd", "black_1", 180, 180, Drawing::kText, kDriverFormat,
+     nullptr},
+    {"sgray_16 file refused", "lq", "kemb24.ppd", "sgray_16", 180, 180, Drawing::kText,
+     kDriverFormat, "sgray_16"},
+    {"black_1 file alternate 120", "alt", "kemb24a.ppd", "black_1", 120, 120, Drawing::kPicture,
+     kDriverFormat, nullptr},
+    {"srgb_8 file at a resolution the model lacks", "lq", "kemb24.ppd", "srgb_8", 240, 240,
+     Drawing::kText, kDriverFormat, "240x240"},
+    {"black_8 file 360x360", "lq", "kemb24.ppd", "black_8", 360, 360, Drawing::kText,
+     kDriverFormat, nullptr},
+    {"sgray_8 file alternate 60", "alt", "kemb24a.ppd", "sgray_8", 60, 60, Drawing::kMixed,
+     kDriverFormat, nullptr},
+    {"srgb_8 file 360x180", "lq", "kemb24.ppd", "srgb_8", 360, 180, Drawing::kMixed,
+     kDriverFormat, nullptr},
+};
+
+using RasterTypes = AppSuite;
+
+TEST_F(RasterTypes, EveryPagePrintsAsTheFilterPrintsItOrIsRefusedBeforeAByte) {
+  for (const RasterTypeCase& c : kRasterTypes) {
+    SCOPED_TRACE(c.name);
+    const SheetPage rgb = RenderSheet({"iso_a4_210x297mm", c.xdpi, c.ydpi, c.drawing});
+    const TypedSheet typed = AsType(rgb, c.type);
+    const bool apple = std::string_view(c.format) == "image/urf";
+    const std::vector<uint8_t> doc =
+        PwgStream({typed.page}, apple ? CUPS_RASTER_WRITE_APPLE : CUPS_RASTER_WRITE_PWG);
+    ipp_jstate_t state;
+    const size_t before = FileSize(server_->DevicePath(c.printer));
+    Submitted job = ipp_->Print(c.printer, doc, c.format);
+    ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+    state = ipp_->Wait(c.printer, {job.job_id})[job.job_id];
+    const std::vector<uint8_t> got = Tail(server_->DevicePath(c.printer), before);
+    if (c.refusal) {
+      EXPECT_EQ(state, IPP_JSTATE_ABORTED);
+      EXPECT_TRUE(got.empty()) << got.size() << " bytes reached the printer";
+      const JobStatus status = StatusOf(*ipp_, c.printer, job.job_id);
+      EXPECT_NE(status.message.find(c.refusal), std::string::npos) << status.message;
+      continue;
+    }
+    EXPECT_EQ(state, IPP_JSTATE_COMPLETED) << server_->Log();
+    const std::vector<uint8_t> want =
+        FilterBytes({{c.ppd, "A4", typed.twin}}, FilterOptionFor(""));
+    EXPECT_TRUE(got == want) << FirstDifference(got, want);
+  }
+}
+
+
+// A job's bytes with its pages printed `copies` times in order: the printer's wake-up at the
+// job's start and its reset at the end once, everything between them repeated.
+std::vector<uint8_t> Collated(const std::vector<uint8_t>& single, int copies) {
+  MemorySink reset;
+  LqCommands().EndJob(reset);
+  const size_t head = kWakeUpNulCount, tail = reset.bytes.size();
+  if (single.size() <= head + tail ||
+      !std::equal(reset.bytes.begin(), reset.bytes.end(), single.end() - static_cast<long>(tail)))
+    return {};
+  const auto body_begin = single.begin() + static_cast<long>(head);
+  const auto body_end = single.end() - static_cast<long>(tail);
+  std::vector<uint8_t> out(single.begin(), body_begin);
+  for (int i = 0; i < copies; ++i) out.insert(out.end(), body_begin, body_end);
+  out.insert(out.end(), body_end, single.end());
+  return out;
+}
+
+using Copies = AppSuite;
+
+TEST_F(Copies, EveryFormatPrintsItsPagesCopiesTimesCollatedAndCountsThem) {
+  const std::string dir = server_->dir();
+  const SheetPage text = RenderSheet({"iso_a4_210x297mm", 180, 180, Drawing::kText});
+  const SheetPage mixed = RenderSheet({"iso_a4_210x297mm", 180, 180, Drawing::kMixed});
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> doc;
+    const char* format;
+    int pages;
+  };
+  const Case cases[] = {
+      {"PDF one page", RampPdf(dir, 1), "application/pdf", 1},
+      {"PDF two pages", RampPdf(dir, 2), "application/pdf", 2},
+      {"JPEG", Picture(dir, "jpeg", "picture.jpg"), "image/jpeg", 1},
+      {"PWG raster one page", PwgStream({text}), "image/pwg-raster", 1},
+      {"PWG raster two pages", PwgStream({text, mixed}), "image/pwg-raster", 2},
+      {"driver format two pages", PwgStream({mixed, text}), "application/vnd.kemb-raster", 2},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> single;
+    for (int copies = 1; copies <= 3; ++copies) {
+      SCOPED_TRACE(std::string(c.name) + " x" + std::to_string(copies));
+      JobAttributes attrs;
+      attrs.copies = copies;
+      const size_t before = FileSize(server_->DevicePath("lq"));
+      Submitted job = ipp_->Print("lq", c.doc, c.format, attrs);
+      ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+      EXPECT_EQ(ipp_->Wait("lq", {job.job_id})[job.job_id], IPP_JSTATE_COMPLETED)
+          << server_->JobLog(job.job_id);
+      const std::vector<uint8_t> got = Tail(server_->DevicePath("lq"), before);
+      EXPECT_EQ(StatusOf(*ipp_, "lq", job.job_id).impressions_completed, c.pages * copies);
+      if (copies == 1) {
+        single = got;
+        continue;
+      }
+      const std::vector<uint8_t> want = Collated(single, copies);
+      ASSERT_FALSE(want.empty()) << "the single copy is no whole job";
+      EXPECT_TRUE(got == want) << FirstDifference(got, want);
+    }
+  }
+}
+
 TEST(Devices, ListingAnswersWithoutAborting) {
   auto r = scheduler_test::RunCommand(
       scheduler_test::Command({std::string(KEMB_BIN_DIR) + "/kemb-printer-app", "devices"}));

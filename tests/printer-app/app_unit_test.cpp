@@ -2,7 +2,8 @@
 // The application's parts that need no server:
 //   Paper         the printable area of every PPD page size and offered resolution, against
 //                 libcups's own reading of the built PPD (cupsRasterInterpretPPD)
-//   Models        resolutions and IEEE-1284 IDs against the PPDs; device-ID matching
+//   Models        resolutions (offered, and those raster pages print at) and IEEE-1284 IDs
+//                 against the PPDs; device-ID matching
 //   Gate          the job gate under threads: never two jobs in the driver, second starts
 //                 caught, admission closed until a job's thread has moved on, what the next
 //                 job learns of its predecessor
@@ -104,6 +105,26 @@ TEST(Models, ResolutionsAreThePpdsChoicesAndOnlyTheAlternateModelDropsOne) {
     ASSERT_NE(def, nullptr);
     EXPECT_EQ(std::to_string(model.normal.x) + "x" + std::to_string(model.normal.y) + "dpi",
               def->choice);
+  }
+}
+
+TEST(Models, RasterPagesPrintAtThePpdsResolutionsAnd360x360Only) {
+  const unsigned dpis[] = {60, 72, 120, 150, 180, 240, 300, 360, 600, 720};
+  for (const Model& model : Models()) {
+    SCOPED_TRACE(model.driver_name);
+    Ppd file(kPpdOf.at(model.driver_name));
+    ppd_option_t* option = ppdFindOption(file.ppd, "Resolution");
+    ASSERT_NE(option, nullptr);
+    std::vector<std::string> want = {"360x360dpi"};
+    for (int i = 0; i < option->num_choices; ++i) want.push_back(option->choices[i].choice);
+    std::vector<std::string> printed;
+    for (unsigned x : dpis)
+      for (unsigned y : dpis)
+        if (PrintsRasterAt(model, {x, y}))
+          printed.push_back(std::to_string(x) + "x" + std::to_string(y) + "dpi");
+    std::sort(want.begin(), want.end());
+    std::sort(printed.begin(), printed.end());
+    EXPECT_EQ(printed, want);
   }
 }
 

@@ -60,9 +60,9 @@ const PaperEntry kPaperTable[] = {
     {"11x14.875Rotated", "custom_fanfold-wide_14.875x11in", "", true},
 };
 
-// Most jobs at resolutions the models print; the rest at ones some of them do not.
-const app::Resolution kResolutions[] = {{180, 180}, {180, 180}, {180, 180}, {360, 180}, {360, 180},
-                                        {360, 180}, {360, 360}, {120, 120}, {240, 240}, {60, 60}};
+// Resolutions the models print, and ones some of them do not (60, 120 and 240 on the LQ set).
+const app::Resolution kResolutions[] = {{180, 180}, {180, 180}, {360, 180}, {360, 180},
+                                        {360, 360}, {120, 120}, {240, 240}, {60, 60}};
 const char* const kContents[] = {"", "auto", "text", "photo", "graphic", "text-and-graphic"};
 
 // The filter prints every resolution of the model's PPD, and 360 x 360 (text pages reduced to
@@ -275,13 +275,23 @@ DiffJob PlanJob(uint64_t seed, unsigned number, const DiffChoices& choices) {
   job.page_size = paper.page_size;
   job.media = paper.media;
   job.media_type = paper.media_type;
-  app::Resolution res;
-  do res = rnd.Pick(kResolutions);
-  while (!choices.unoffered_resolutions && !Printable(job.ppd, res));
+  job.format = choices.formats[rnd.Below(static_cast<unsigned>(choices.formats.size()))];
+  // Apple raster has one resolution for both directions, and no black types.
+  const bool apple = job.format == "image/urf";
+  // One job in five at a resolution the model does not print, where there is one.
+  std::vector<app::Resolution> printable, unprintable;
+  for (const app::Resolution& r : kResolutions)
+    if (!apple || r.x == r.y) (Printable(job.ppd, r) ? printable : unprintable).push_back(r);
+  const bool refuse = choices.unoffered_resolutions && !unprintable.empty() && rnd.Chance(0.2);
+  const std::vector<app::Resolution>& from = refuse ? unprintable : printable;
+  const app::Resolution res = from[rnd.Below(static_cast<unsigned>(from.size()))];
   job.xdpi = res.x;
   job.ydpi = res.y;
-  job.type = types[rnd.Below(static_cast<unsigned>(types.size()))];
-  job.format = choices.formats[rnd.Below(static_cast<unsigned>(choices.formats.size()))];
+  std::vector<RasterType> usable;
+  for (RasterType t : types)
+    if (!apple || t == RasterType::kSgray8 || t == RasterType::kSrgb8) usable.push_back(t);
+  if (usable.empty()) throw std::runtime_error("no raster type for " + job.format);
+  job.type = usable[rnd.Below(static_cast<unsigned>(usable.size()))];
   if (!Printable(job.ppd, res)) {
     job.refusal = "a resolution the model does not print";
     job.refusal_names.push_back(std::to_string(res.x) + "x" + std::to_string(res.y));
