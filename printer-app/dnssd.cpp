@@ -4,26 +4,16 @@
 #include "dnssd.h"
 
 #include <pappl/pappl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
+
+#include "service_socket.h"
 
 namespace kemb::app {
 
 bool DnsSdAvailable() {
-  // The daemon makes this socket when it runs; a stale one refuses the connection.
-  constexpr const char* kSocket = "/run/avahi-daemon/socket";
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, kSocket, sizeof(addr.sun_path) - 1);
-  const bool up = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-  close(fd);
-  return up;
+  // The daemon makes this socket when it runs.
+  return LocalSocketAnswers("/run/avahi-daemon/socket");
 }
 
 namespace {

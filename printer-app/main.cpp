@@ -1,21 +1,42 @@
 // SPDX-License-Identifier: Apache-2.0
 // kemb-printer-app: the KEMB WMZ printers as IPP Everywhere printers, on PAPPL.
 // Sub-commands are papplMainloop's: server, add, submit, jobs, status, drivers, devices,
-// shutdown, and the rest; see `kemb-printer-app --help`. `devices` is the application's own,
-// as PAPPL's aborts without avahi.
+// shutdown, and the rest; see `kemb-printer-app --help`. The application answers some itself:
+// `devices` (PAPPL's aborts without avahi), `server` (so that it ends as soon as asked),
+// `drivers`, `default -d` and part of `modify` (sub_commands.h). The other client sub-commands
+// find the system service first.
 #include <pappl/pappl.h>
 
-#include <cstring>
+#include <string>
+#include <vector>
 
 #include "dnssd.h"
 #include "driver.h"
+#include "server_run.h"
+#include "service_socket.h"
+#include "sub_commands.h"
 #include "system.h"
 
 int main(int argc, char* argv[]) {
-  if (argc == 2 && std::strcmp(argv[1], "devices") == 0) return kemb::app::ListDevices();
-  std::vector<pappl_pr_driver_t>& drivers = kemb::app::DriverList();
+  using namespace kemb::app;
+  const std::string sub_command = argc > 1 ? argv[1] : "";
+  if (argc == 2 && sub_command == "devices") return ListDevices();
+  if (argc == 2 && sub_command == "drivers") return ShowDrivers();
+  int status = 0;
+  if (sub_command == "server" && RunServer(argc, argv, status)) return status;
+  FindSystemService(sub_command.c_str());
+  std::vector<std::string> rest;
+  if (sub_command == "modify" && ModifyPrinter(argc, argv, status, rest)) return status;
+  if (sub_command == "default" && SetDefaultPrinter(argc, argv, status)) return status;
+  std::vector<char*> rest_argv;
+  for (std::string& arg : rest) rest_argv.push_back(arg.data());
+  if (!rest.empty()) {
+    rest_argv.push_back(nullptr);
+    argc = static_cast<int>(rest.size());
+    argv = rest_argv.data();
+  }
+  std::vector<pappl_pr_driver_t>& drivers = DriverList();
   return papplMainloop(argc, argv, "1.0.0", "KEMB WMZ dot-matrix printers",
-                       static_cast<int>(drivers.size()), drivers.data(), kemb::app::AutoAdd,
-                       kemb::app::DriverCallback, nullptr, nullptr, kemb::app::SystemCallback,
-                       nullptr, nullptr);
+                       static_cast<int>(drivers.size()), drivers.data(), AutoAdd, DriverCallback,
+                       nullptr, nullptr, SystemCallback, nullptr, nullptr);
 }

@@ -16,6 +16,7 @@
 #include "job_run.h"
 #include "pdf_filter.h"
 #include "raster_filter.h"
+#include "sub_commands.h"
 
 namespace kemb::app {
 namespace {
@@ -88,22 +89,21 @@ bool SaveState(pappl_system_t* system, void*) {
 }  // namespace
 
 pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* data) {
-  const bool root = getuid() == 0;
   const char* snap = getenv("SNAP_COMMON");
   const char* home = getenv("HOME");
-  const std::string user_base =
-      std::string(home && *home ? home : "/tmp") + "/.local/state/" + kName;
+  // SNAP_COMMON moves everything: state, spool, log and the local socket.
+  const bool system_folders = getuid() == 0 && !(snap && *snap);
+  const std::string base = snap && *snap ? std::string(snap)
+                           : std::string(home && *home ? home : "/tmp") + "/.local/state/" + kName;
 
   AppConfig& config = Config();
   config.state_dir = Option(num_options, options, "state-directory",
-                            snap && *snap ? std::string(snap)
-                            : root        ? std::string("/var/lib/") + kName
-                                          : user_base);
+                            system_folders ? std::string("/var/lib/") + kName : base);
   config.spool_dir = Option(num_options, options, "spool-directory",
-                            root ? std::string("/var/spool/") + kName : user_base + "/spool");
+                            system_folders ? std::string("/var/spool/") + kName : base + "/spool");
   config.log_file = Option(num_options, options, "log-file",
-                           root ? std::string("/var/log/") + kName + "/" + kName + ".log"
-                                : user_base + "/" + kName + ".log");
+                           system_folders ? std::string("/var/log/") + kName + "/" + kName + ".log"
+                                          : base + "/" + kName + ".log");
   for (const std::string& dir : {config.state_dir, config.spool_dir})
     if (!MakeFolder(dir, 0700)) {
       fprintf(stderr, "%s: Unable to create %s: %s\n", kName, dir.c_str(), strerror(errno));
@@ -138,6 +138,7 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* da
   papplSystemAddMIMEFilter(system, kDriverFormat, kDriverFormat, RasterFilter, nullptr);
   InstallImageFilters(system);
   papplSystemSetFooterHTML(system, "KEMB WMZ dot-matrix printers");
+  InstallVendorOperations(system);
 
   pappl_version_t version{};
   snprintf(version.name, sizeof(version.name), "%s", kName);

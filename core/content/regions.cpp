@@ -15,27 +15,25 @@ namespace {
 
 constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
 
-// Replaces dots x0 <= x < x1 by `bits(i)`, byte i of the source.
-template <typename Bits>
-void BlendDots(std::span<uint8_t> dots, size_t limit, unsigned x0, unsigned x1, Bits bits) {
-  x1 = static_cast<unsigned>(std::min<size_t>(x1, std::min(dots.size(), limit) * 8));
+}  // namespace
+
+void CopyDots(std::span<uint8_t> dots, std::span<const uint8_t> image, unsigned x0, unsigned x1) {
+  x1 = static_cast<unsigned>(std::min<size_t>(x1, std::min(dots.size(), image.size()) * 8));
   if (x0 >= x1) return;
   const size_t first = x0 / 8, last = (x1 - 1) / 8;
   const uint8_t head = static_cast<uint8_t>(0xFF >> (x0 % 8));
   const uint8_t tail = static_cast<uint8_t>(0xFF << (7 - (x1 - 1) % 8));
   auto blend = [&](size_t i, uint8_t mask) {
-    dots[i] = static_cast<uint8_t>((dots[i] & ~mask) | (bits(i) & mask));
+    dots[i] = static_cast<uint8_t>((dots[i] & ~mask) | (image[i] & mask));
   };
   if (first == last) {
     blend(first, head & tail);
     return;
   }
   blend(first, head);
-  for (size_t i = first + 1; i < last; ++i) dots[i] = bits(i);
+  std::memcpy(dots.data() + first + 1, image.data() + first + 1, last - first - 1);
   blend(last, tail);
 }
-
-}  // namespace
 
 bool RegionMap::Layer::Start(unsigned width, unsigned height) {
   runs.clear();
@@ -174,21 +172,21 @@ Regions RegionMap::Find() {
 
 void RegionMap::LayRow(unsigned y, std::span<uint8_t> dots, std::span<const uint8_t> image) const {
   if (!usable_ || y >= rows_) return;
+  uint32_t s = solid_.row_start[y];
+  const uint32_t s_end = solid_.row_start[y + 1];
   for (uint32_t i = inked_.row_start[y]; i < inked_.row_start[y + 1]; ++i) {
-    if (inked_.square[i]) CopyDots(dots, image, inked_.runs[i].x0, inked_.runs[i].x1);
+    const Run& run = inked_.runs[i];
+    while (s < s_end && solid_.runs[s].x1 <= run.x0) ++s;
+    if (!inked_.square[i]) continue;
+    // Solid ink lies within one inked run; shaped like text it keeps the thresholded dots.
+    unsigned from = run.x0;
+    for (; s < s_end && solid_.runs[s].x0 < run.x1; ++s) {
+      if (solid_.square[s]) continue;
+      CopyDots(dots, image, from, solid_.runs[s].x0);
+      from = solid_.runs[s].x1;
+    }
+    CopyDots(dots, image, from, run.x1);
   }
-  // Solid ink shaped like text keeps its dot inside a picture (outside one it has it anyway).
-  for (uint32_t i = solid_.row_start[y]; i < solid_.row_start[y + 1]; ++i) {
-    if (!solid_.square[i]) SetDots(dots, solid_.runs[i].x0, solid_.runs[i].x1);
-  }
-}
-
-void CopyDots(std::span<uint8_t> dots, std::span<const uint8_t> image, unsigned x0, unsigned x1) {
-  BlendDots(dots, image.size(), x0, x1, [&](size_t i) { return image[i]; });
-}
-
-void SetDots(std::span<uint8_t> dots, unsigned x0, unsigned x1) {
-  BlendDots(dots, dots.size(), x0, x1, [](size_t) { return uint8_t{0xFF}; });
 }
 
 }  // namespace kemb

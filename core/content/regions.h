@@ -3,8 +3,8 @@
 //   RegionMap       follows, while the page is spooled, the connected shapes of the page and
 //                   tells which are pictures
 //   Regions         what it found: each picture's bounding box, for the log
-//   LayRow          one dot row: the halftoner's dots over the pictures' pixels, text dots
-//                   where text lies inside a picture
+//   LayRow          one dot row: the halftoner's dots over the pictures' pixels, but for the
+//                   text ink inside them
 //   CopyDots        one span of an image's dot row over a thresholded dot row
 //
 // Pixel sums R + G + B: above pixel::kInkedSum paper, up to kBlackSum solid ink.
@@ -12,9 +12,9 @@
 // solid ink together), and within them solid ink on its own. An inked shape that holds a solid
 // square of an eighth of an inch is a picture: photos, tints, chart wedges, the letters
 // printed on them included. Letters, rules and thin lines hold no such square: they stay with
-// the thresholding, each whole. Inside a picture every pixel takes the halftoner's dot, except
-// solid ink shaped like text (no such square of solid ink of its own), which keeps its dot:
-// text on a tint stays crisp, the tint prints as a tint.
+// the thresholding, each whole. Inside a picture every inked pixel takes the halftoner's dot,
+// except solid ink shaped like text (no such square of solid ink of its own), which keeps the
+// thresholded dots: text on a tint stays crisp, the tint prints as a tint.
 // Each shape is kept as its runs along the rows, joined by union-find; a page of more runs than
 // kMaxRuns (noise, not print) is not mapped.
 #pragma once
@@ -52,6 +52,7 @@ class RegionMap {
   // Settles the shapes once the page is spooled.
   Regions Find();
   // Row y of the page: `dots` thresholded, `image` the halftoner's dot row of the same width.
+  // Paper and text keep the dots they have.
   void LayRow(unsigned y, std::span<uint8_t> dots, std::span<const uint8_t> image) const;
 
  private:
@@ -79,7 +80,5 @@ class RegionMap {
 
 // Copies dots x0 <= x < x1 of `image` into `dots` (one bit per dot, most significant first).
 void CopyDots(std::span<uint8_t> dots, std::span<const uint8_t> image, unsigned x0, unsigned x1);
-// Sets dots x0 <= x < x1.
-void SetDots(std::span<uint8_t> dots, unsigned x0, unsigned x1);
 
 }  // namespace kemb

@@ -5,13 +5,16 @@
 #             debian/*.lintian-overrides does not explain
 #   install   apt-get installs every package of debian/control; the files land where CUPS looks;
 #             the printer application's service is enabled, and not started (with systemd
-#             running, the test masks it for the install)
+#             running, the test masks it for the install); its user exists, not root, in the
+#             unit's group, and owns the spool folder; systemd-analyze rates the unit's
+#             sandbox 4.0 or lower
 #   print     a private cupsd whose filters are the system's own runs a two-page PDF (a text
 #             page and a picture page) on a queue made from the installed PPD into a file;
 #             the installed kembview decodes it to two pages with dots, as the built one does
 #   app       the installed printer application, started on its unit's ExecStart command line
-#             with a loopback port, no TLS and private folders, prints the same PDF through
-#             Ghostscript to a file: device; it decodes the same way; stopped by its PID
+#             as the unit's user and group, with a loopback port, no TLS and private folders,
+#             prints the same PDF through Ghostscript to a file: device and to a socket printer
+#             on loopback; both decode the same way; stopped by its PID
 #   purge     apt-get purges them; no file, folder or dpkg record of theirs is left, and the
 #             service's folders in /var (state, spool, log) go with them
 #
@@ -64,6 +67,7 @@ readonly service_dirs=(/var/lib/kemb-printer-app /var/spool/kemb-printer-app
   /var/log/kemb-printer-app)
 cupsd_pid=""
 app_pid=""
+printer_pid=""
 app_bin=""
 we_installed=0
 masked=0
@@ -82,6 +86,7 @@ cleanup() {
     kill "$cupsd_pid" 2>/dev/null || true
     wait "$cupsd_pid" 2>/dev/null || true
   fi
+  [ -n "$printer_pid" ] && { kill "$printer_pid" 2>/dev/null || true; }
   for pid in $app_pid $(app_processes); do
     kill "$pid" 2>/dev/null || true
   done
@@ -215,6 +220,28 @@ for target in $(sed -n 's/^WantedBy=//p' "$unit"); do
 done
 [ -z "$(app_processes)" ] || fail "the install started $app_bin: $(app_processes)"
 
+# The service's user, made by the install, and its sandbox.
+unit_user=$(sed -n 's/^User=//p' "$unit")
+unit_group=$(sed -n 's/^Group=//p' "$unit")
+[ -n "$unit_user" ] && [ -n "$unit_group" ] || fail "$unit: want User= and Group="
+unit_uid=$(id -u "$unit_user" 2>/dev/null) || fail "the install made no user $unit_user"
+[ "$unit_uid" -ne 0 ] || fail "$unit runs as a user with UID 0"
+[ "$(id -gn "$unit_user")" = "$unit_group" ] ||
+  fail "$unit_user's group is $(id -gn "$unit_user"), the unit's $unit_group"
+spool_dir=${service_dirs[1]}
+[ "$(stat -c '%U %G %a' "$spool_dir" 2>&1)" = "$unit_user $unit_group 700" ] ||
+  fail "$spool_dir: $(stat -c '%U %G %a' "$spool_dir" 2>&1), want $unit_user $unit_group 700"
+# Root's sub-commands find the service's socket through the unit's SNAP_COMMON.
+runtime=$(sed -n 's/^RuntimeDirectory=//p' "$unit")
+[ "$(sed -n 's/^Environment=SNAP_COMMON=//p' "$unit")" = "/run/$runtime" ] ||
+  fail "$unit: SNAP_COMMON is not its RuntimeDirectory /run/$runtime"
+exposure=$(systemd-analyze security --offline=true "$unit" 2>&1 |
+  sed -n 's/^.*Overall exposure level for [^:]*: \([0-9.]*\) .*$/\1/p')
+[ -n "$exposure" ] || fail "systemd-analyze security gives no rating for $unit"
+awk -v e="$exposure" 'BEGIN { exit !(e <= 4.0) }' ||
+  fail "systemd-analyze security rates $unit $exposure, want 4.0 or lower"
+say "$service runs as $unit_user:$unit_group, exposure $exposure"
+
 # --- print ---------------------------------------------------------------------------------
 # Page 1 is black text, page 2 a grey ramp with no dark pixel, so one page takes each path:
 # the filter's own thresholding, and the halftoner it finds in the filter folder.
@@ -336,18 +363,45 @@ leftovers=$(find /tmp -maxdepth 1 -name "kemb${job}_*" 2>/dev/null)
 say "job $job: $pages pages, $(stat -c %s "$output") bytes, decoded"
 
 # --- printer application -------------------------------------------------------------------
-# The unit's command line, moved to a loopback port without TLS and to private folders:
-# SNAP_COMMON holds the state and the socket the sub-commands find the server by.
+# The unit's command line as its user, moved to a loopback port without TLS and to private
+# folders (later options win): SNAP_COMMON holds the state and the socket the sub-commands
+# find the server by.
 app=$work/app
 mkdir -p "$app"/{state,spool,log}
 device=$app/device.prn
 : >"$device"  # a file: device must exist before the printer is added
+chown -R "$unit_user:$unit_group" "$app"
 app_client() { SNAP_COMMON=$app/state "$app_bin" "$@"; }
+
+# A socket printer on loopback: the first connection that carries bytes goes to a file.
+received=$work/socket-printer.prn
+perl -MIO::Socket::INET -e '
+  my $listener = IO::Socket::INET->new(LocalAddr => "127.0.0.1", LocalPort => 0, Listen => 5)
+    or die "listen: $!";
+  open(my $port, ">", "$ARGV[1].new") or die; print $port $listener->sockport, "\n"; close $port;
+  rename("$ARGV[1].new", $ARGV[1]) or die;
+  open(my $out, ">", $ARGV[0]) or die; binmode $out;
+  while (my $peer = $listener->accept) {
+    my ($n, $total) = (0, 0);
+    while (($n = sysread($peer, my $buffer, 65536)) > 0) { print $out $buffer; $total += $n }
+    close $peer;
+    last if $total > 0;
+  }
+  close $out;' "$received" "$work/socket-printer.port" 9>&- &
+printer_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/socket-printer.port" ] && break
+  sleep 0.1
+done
+printer_port=$(cat "$work/socket-printer.port" 2>/dev/null) || fail "the socket printer did not start"
+
 app_port=""
 for try in 1 2 3 4 5; do
   port=$((20000 + (RANDOM * 7 + $$ + try) % 40000))
-  SNAP_COMMON=$app/state "${app_command[@]}" -o server-port=$port -o server-options=no-tls \
-    -o listen-hostname=localhost -o server-hostname=localhost \
+  setpriv --reuid="$unit_user" --regid="$unit_group" --init-groups \
+    env HOME="$app/state" SNAP_COMMON="$app/state" \
+    "${app_command[@]}" -o server-port=$port -o server-options=no-tls \
+    -o listen-hostname=localhost -o server-hostname=localhost -o state-directory="$app/state" \
     -o spool-directory="$app/spool" -o log-file="$app/log/kemb-printer-app.log" \
     >"$app/server.out" 2>&1 9>&- &
   app_pid=$!
@@ -369,25 +423,40 @@ done
   tail -n 20 "$app/server.out" "$app/log/kemb-printer-app.log" 2>&1
   fail "$app_bin server did not start"
 }
-say "$app_bin server on port $app_port, PID $app_pid"
+[ "$(stat -c %U "/proc/$app_pid")" = "$unit_user" ] || fail "the server does not run as $unit_user"
+say "$app_bin server on port $app_port, PID $app_pid, as $unit_user"
 
-app_client add -d kembpkg -m kemb_wmz24 -v "file://$device" >"$app/add.out" 2>&1 ||
-  { cat "$app/add.out"; fail "$app_bin add failed"; }
-submitted=$(app_client submit -d kembpkg "$work/document.pdf" 2>&1) ||
-  fail "$app_bin submit failed: $submitted"
-app_job=${submitted##*-}
-[[ $app_job =~ ^[0-9]+$ ]] || fail "no job ID in \"$submitted\""
-app_state=""
-for _ in $(seq $((wait_seconds * 5))); do
-  kill -0 "$app_pid" 2>/dev/null || fail "$app_bin server ended during job $app_job"
-  app_state=$(app_client jobs -d kembpkg 2>/dev/null | awk -v id="$app_job" '$1 == id { print $2 }')
-  [[ $app_state =~ ^(completed|aborted|canceled)$ ]] && break
-  sleep 0.2
-done
-[ "$app_state" = completed ] || {
-  tail -n 40 "$app/log/kemb-printer-app.log"
-  fail "app job $app_job did not complete: ${app_state:-still running after $wait_seconds s}"
+# print_app PRINTER DEVICE-URI: adds the printer and prints the PDF on it to the job's end.
+print_app() {
+  local printer=$1 uri=$2 submitted app_job app_state=""
+  app_client add -d "$printer" -m kemb_wmz24 -v "$uri" >"$app/add.out" 2>&1 ||
+    { cat "$app/add.out"; fail "$app_bin add -v $uri failed"; }
+  submitted=$(app_client submit -d "$printer" "$work/document.pdf" 2>&1) ||
+    fail "$app_bin submit to $uri failed: $submitted"
+  app_job=${submitted##*-}
+  [[ $app_job =~ ^[0-9]+$ ]] || fail "no job ID in \"$submitted\""
+  for _ in $(seq $((wait_seconds * 5))); do
+    kill -0 "$app_pid" 2>/dev/null || fail "$app_bin server ended during job $app_job"
+    app_state=$(app_client jobs -d "$printer" 2>/dev/null |
+      awk -v id="$app_job" '$1 == id { print $2 }')
+    [[ $app_state =~ ^(completed|aborted|canceled)$ ]] && break
+    sleep 0.2
+  done
+  [ "$app_state" = completed ] || {
+    tail -n 40 "$app/log/kemb-printer-app.log"
+    fail "app job $app_job to $uri did not complete: ${app_state:-still running after $wait_seconds s}"
+  }
+  say "application job $app_job to $uri completed"
 }
+print_app kembpkg "file://$device"
+print_app kembsock "socket://127.0.0.1:$printer_port"
+for _ in $(seq $((wait_seconds * 10))); do
+  kill -0 "$printer_pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$printer_pid" 2>/dev/null && fail "the socket printer is still waiting for the job's end"
+wait "$printer_pid" || fail "the socket printer failed"
+printer_pid=""
 kill "$app_pid"
 wait "$app_pid" 2>/dev/null || true
 app_pid=""
@@ -395,7 +464,9 @@ app_pid=""
 left=$(find "$app/spool" -mindepth 1)
 [ -z "$left" ] || fail "the application left in its spool: $left"
 decode "the printer application" "$device"
-say "application job $app_job: $pages pages, $(stat -c %s "$device") bytes, decoded"
+decode "the printer application's socket printer" "$received"
+cmp -s "$device" "$received" || fail "the file and the socket printer received different bytes"
+say "application: $pages pages, $(stat -c %s "$device") bytes to each printer, decoded"
 
 # What a run of the service leaves in /var, for the purge to remove: the state it saved, the
 # spool folder and the log.

@@ -127,6 +127,19 @@ void AppServer::AddPrinter(const std::string& name, const std::string& driver,
   if (!result.Ok()) throw std::runtime_error("add " + name + ": " + result.output);
 }
 
+std::vector<uint8_t> RampPdf(const std::string& dir, int pages) {
+  const std::string path = dir + "/ramp.pdf";
+  std::string ps =
+      "/ramp { 0 1 99 { /i exch def i 100 div setgray 30 i 7.8 mul 30 add 535 7.8 "
+      "rectfill } for showpage } def";
+  for (int i = 0; i < pages; ++i) ps += " ramp";
+  auto r = scheduler_test::RunCommand(
+      scheduler_test::Command({"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
+                               "-sPAPERSIZE=a4", "-o", path, "-c", ps}));
+  if (!r.Ok()) throw std::runtime_error("gs: " + r.output);
+  return ReadFile(path);
+}
+
 SocketPrinter::SocketPrinter() {
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};

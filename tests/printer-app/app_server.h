@@ -6,6 +6,7 @@
 //   SocketPrinter  a network printer on loopback: one connection at a time, bytes kept in order
 //   Ipp         Print-Job (busy answers retried), job state, Cancel-Job, waiting for jobs
 //   Sheets      whole-sheet PWG raster pages as a client renders them
+//   RampPdf     a PDF of picture pages, slow to print
 #pragma once
 
 #include <atomic>
@@ -30,6 +31,9 @@ using testing::ReadFile;
 size_t FileSize(const std::string& path);
 // The file's bytes from offset `from` on (a device file's output since then).
 std::vector<uint8_t> Tail(const std::string& path, size_t from);
+// A PDF of `pages` grey-ramp pages made by Ghostscript in `dir`: picture pages that take a
+// while to print; throws when Ghostscript fails.
+std::vector<uint8_t> RampPdf(const std::string& dir, int pages);
 
 class AppServer {
  public:

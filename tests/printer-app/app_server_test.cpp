@@ -67,20 +67,6 @@ std::vector<uint8_t> SamplePdf() {
   return ReadFile(std::string(KEMB_SOURCE_DIR) + "/samples/sample.pdf");
 }
 
-// A PDF of `pages` grey-ramp pages made by Ghostscript: picture pages that take a while.
-std::vector<uint8_t> RampPdf(const std::string& dir, int pages) {
-  const std::string path = dir + "/ramp.pdf";
-  std::string ps =
-      "/ramp { 0 1 99 { /i exch def i 100 div setgray 30 i 7.8 mul 30 add 535 7.8 "
-      "rectfill } for showpage } def";
-  for (int i = 0; i < pages; ++i) ps += " ramp";
-  auto r = scheduler_test::RunCommand(
-      scheduler_test::Command({"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
-                               "-sPAPERSIZE=a4", "-o", path, "-c", ps}));
-  EXPECT_TRUE(r.Ok()) << r.output;
-  return ReadFile(path);
-}
-
 struct Printers {
   const char* name;
   const char* driver;

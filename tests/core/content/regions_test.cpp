@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // Pictures without the filter around them:
-//   CopyDots.EveryMaskAgainstABitLoop   spans of every start and end against a dot-by-dot copy,
-//                                       and SetDots the same way
+//   CopyDots.EveryMaskAgainstABitLoop   spans of every start and end against a dot-by-dot copy
 //   RegionMap.PagesAndTheirPictures     a table of small pages at 180 x 180 and 360 x 180: which
 //                                       pixels take the halftoner's dot, against the page's own
 //                                       shapes found by a flood fill: no inked shape is split
@@ -36,12 +35,8 @@ TEST(CopyDots, EveryMaskAgainstABitLoop) {
         const uint8_t mask = uint8_t(0x80 >> (x % 8));
         expected[x / 8] = uint8_t((expected[x / 8] & ~mask) | (Bit(image, x) ? mask : 0));
       }
-      std::vector<uint8_t> set = dots, set_expected = dots;
-      for (unsigned x = x0; x < std::min(x1, 32u); ++x) set_expected[x / 8] |= uint8_t(0x80 >> (x % 8));
       CopyDots(dots, image, x0, x1);
       ASSERT_EQ(dots, expected) << x0 << " to " << x1;
-      SetDots(set, x0, x1);
-      ASSERT_EQ(set, set_expected) << x0 << " to " << x1;
     }
   }
 }
@@ -238,42 +233,39 @@ TEST(RegionMap, PagesAndTheirPictures) {
       }
       EXPECT_EQ(found.pictures, expected) << got;
 
-      // Each row laid twice: over no dots with an image of all dots, and with none. The first
-      // shows the picture's pixels and the text ink kept, the second the text ink alone.
+      // Each row laid over no dots from an image of all dots: the dots set are the halftoner's.
       const size_t bytes = (page.width + 7) / 8;
-      const std::vector<uint8_t> all(bytes, 0xFF), none(bytes, 0);
+      const std::vector<uint8_t> all(bytes, 0xFF);
       const std::vector<int> shapes = InkedShapes(page);
       std::vector<int> shape_halftoned(page.pixels.size() + 1, -1);
       const PixelRect crisp = across(c.crisp);
       size_t halftoned_count = 0;
       for (unsigned y = 0; y < page.height; ++y) {
-        std::vector<uint8_t> laid(bytes, 0), kept(bytes, 0);
+        std::vector<uint8_t> laid(bytes, 0);
         map.LayRow(y, laid, all);
-        map.LayRow(y, kept, none);
         for (unsigned x = 0; x < page.width; ++x) {
-          const bool text_ink = Bit(kept, x);
-          const bool halftoned = Bit(laid, x) && !text_ink;
-          const Kind kind = page.KindAt(x, y);
+          const bool halftoned = Bit(laid, x);
           halftoned_count += halftoned;
-          if (kind == Kind::kPaper) {
-            ASSERT_FALSE(text_ink) << x << "," << y;
-            continue;
-          }
-          if (kind == Kind::kTone) {
-            // A tone pixel is a picture's exactly inside the picture boxes ...
-            bool in_box = false;
-            for (const PixelRect& r : expected) in_box = in_box || Inside(r, x, y);
-            ASSERT_EQ(halftoned, in_box) << "tone " << x << "," << y;
-            // ... and no inked shape is halftoned in part.
-            int& seen = shape_halftoned[size_t(shapes[size_t{y} * page.width + x])];
-            if (seen == -1) seen = halftoned;
-            ASSERT_EQ(seen, int(halftoned)) << "shape split at " << x << "," << y;
-          } else {
-            // Solid ink always prints: either the halftoner's dot of a solid area, or its own.
-            ASSERT_TRUE(Bit(laid, x)) << "solid " << x << "," << y;
-            if (Inside(crisp, x, y)) {
-              ASSERT_TRUE(text_ink) << "text ink " << x << "," << y;
+          switch (page.KindAt(x, y)) {
+            case Kind::kPaper:
+              ASSERT_FALSE(halftoned) << "paper " << x << "," << y;
+              break;
+            case Kind::kTone: {
+              // A tone pixel is a picture's exactly inside the picture boxes ...
+              bool in_box = false;
+              for (const PixelRect& r : expected) in_box = in_box || Inside(r, x, y);
+              ASSERT_EQ(halftoned, in_box) << "tone " << x << "," << y;
+              // ... and no inked shape is halftoned in part.
+              int& seen = shape_halftoned[size_t(shapes[size_t{y} * page.width + x])];
+              if (seen == -1) seen = halftoned;
+              ASSERT_EQ(seen, int(halftoned)) << "shape split at " << x << "," << y;
+              break;
             }
+            case Kind::kSolid:
+              if (Inside(crisp, x, y)) {
+                ASSERT_FALSE(halftoned) << "text ink " << x << "," << y;
+              }
+              break;
           }
         }
       }
@@ -307,7 +299,7 @@ TEST(RegionMap, NoiseIsNotMapped) {
   EXPECT_FALSE(map.usable());
   EXPECT_TRUE(map.Find().pictures.empty());
   std::vector<uint8_t> dots(width / 8, 0);
-  map.LayRow(0, dots, std::vector<uint8_t>(width / 8, 0xFF));
+  map.LayRow(0, dots, std::vector<uint8_t>(width / 8, 0xFF));  // nothing to lay
   EXPECT_EQ(dots, std::vector<uint8_t>(width / 8, 0));
 }
 
