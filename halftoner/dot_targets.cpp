@@ -34,7 +34,7 @@ void TargetsOneByOne(const uint8_t* rgb, HalftoneMode mode, const ToneCurve& cur
         continue;
       }
     }
-    targets[x] = curve.Density(Lightness(r, g, b));
+    targets[x] = curve.Coverage(Lightness(r, g, b));
   }
 }
 
@@ -113,7 +113,7 @@ void MakeTargets(std::span<const uint8_t> rgb, HalftoneMode mode, const ToneCurv
 #ifdef KEMB_TARGETS_AVX2
   if (CpuHasAvx2()) {
     alignas(32) int32_t densities[256];
-    for (int v = 0; v < 256; ++v) densities[v] = curve.Density(static_cast<uint8_t>(v));
+    for (int v = 0; v < 256; ++v) densities[v] = curve.Coverage(static_cast<uint8_t>(v));
     done = mode == HalftoneMode::kSolidDark
                ? TargetsAvx2<HalftoneMode::kSolidDark>(rgb.data(), rgb.size(), targets.size(),
                                                        densities, targets.data())

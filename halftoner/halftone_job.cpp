@@ -63,8 +63,8 @@ Status RunJob(const Job& job) {
   }
 
   // Sizes are capped by the reader, so none of these products can overflow.
-  const ToneCurve curve(job.xres);
-  ErrorDiffuser diffuser(columns);
+  const ToneCurve curve;
+  ErrorDiffuser diffuser(columns, job.xres);
   std::vector<uint8_t> rgb(columns * 3);
   std::vector<int32_t> targets(columns);
   std::vector<uint8_t> dots((columns + 7) / 8);

@@ -19,8 +19,8 @@ void BM_HalftoneRow(benchmark::State& bench) {
   std::vector<std::vector<uint8_t>> rows(kRows, std::vector<uint8_t>(3 * geometry.width));
   for (unsigned i = 0; i < kRows; ++i) page.Row(1, geometry.height / 2 + i, rows[i].data());
 
-  const kemb::halftone::ToneCurve curve(static_cast<int>(dpi));
-  kemb::halftone::ErrorDiffuser diffuser(geometry.width);
+  const kemb::halftone::ToneCurve curve;
+  kemb::halftone::ErrorDiffuser diffuser(geometry.width, static_cast<int>(dpi));
   std::vector<int32_t> targets(geometry.width);
   std::vector<uint8_t> dots((geometry.width + 7) / 8);
   size_t i = 0;
