@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// MakeTargets: per pixel, the forced cases of the mixed mode first, then the tone curve.
+// MakeTargets: per pixel, the forced cases of kSolidDark first, then the tone curve.
 //   TargetsOneByOne   the plain loop; also the rest of a row after the vector blocks
 //   TargetsAvx2       eight pixels at a time: each pixel spread over a 32-bit lane, the luma
 //                     by multiply-add, the tone curve by a table gather
@@ -17,15 +17,15 @@
 namespace kemb::halftone {
 namespace {
 
-void TargetsOneByOne(const uint8_t* rgb, Mode mode, const ToneCurve& curve, int32_t* targets,
-                     size_t begin, size_t end) {
-  const bool mixed = mode == Mode::kMixed;
+void TargetsOneByOne(const uint8_t* rgb, HalftoneMode mode, const ToneCurve& curve,
+                     int32_t* targets, size_t begin, size_t end) {
+  const bool solid_dark = mode == HalftoneMode::kSolidDark;
   for (size_t x = begin; x < end; ++x) {
     const uint8_t r = rgb[3 * x];
     const uint8_t g = rgb[3 * x + 1];
     const uint8_t b = rgb[3 * x + 2];
-    if (mixed) {
-      if (SolidInMixedMode(r, g, b)) {
+    if (solid_dark) {
+      if (SolidInSolidDarkMode(r, g, b)) {
         targets[x] = kForceDot;
         continue;
       }
@@ -34,7 +34,7 @@ void TargetsOneByOne(const uint8_t* rgb, Mode mode, const ToneCurve& curve, int3
         continue;
       }
     }
-    targets[x] = curve.Density(Lightness(r, g, b));
+    targets[x] = curve.Coverage(Lightness(r, g, b));
   }
 }
 
@@ -55,7 +55,7 @@ alignas(32) constexpr uint8_t kBlue[32] = {
 
 // Returns the number of pixels done: whole blocks of 8 whose loads stay inside the row (each
 // block reads 4 bytes past its own 24).
-template <Mode kMode>
+template <HalftoneMode kMode>
 __attribute__((target("avx2"))) size_t TargetsAvx2(const uint8_t* rgb, size_t rgb_bytes,
                                                    size_t pixels, const int32_t* densities,
                                                    int32_t* targets) {
@@ -78,7 +78,7 @@ __attribute__((target("avx2"))) size_t TargetsAvx2(const uint8_t* rgb, size_t rg
             _mm256_add_epi32(_mm256_madd_epi16(rg, luma_rg), _mm256_madd_epi16(b, luma_b)), half),
         8);
     __m256i t = _mm256_i32gather_epi32(densities, luma, 4);
-    if constexpr (kMode == Mode::kMixed) {
+    if constexpr (kMode == HalftoneMode::kSolidDark) {
       const __m256i sum =
           _mm256_add_epi32(_mm256_madd_epi16(rg, _mm256_set1_epi32(1 | (1 << 16))), b);
       const __m256i r = _mm256_and_si256(rg, _mm256_set1_epi32(0xFFFF));
@@ -107,18 +107,18 @@ __attribute__((target("avx2"))) size_t TargetsAvx2(const uint8_t* rgb, size_t rg
 
 }  // namespace
 
-void MakeTargets(std::span<const uint8_t> rgb, Mode mode, const ToneCurve& curve,
+void MakeTargets(std::span<const uint8_t> rgb, HalftoneMode mode, const ToneCurve& curve,
                  std::span<int32_t> targets) {
   size_t done = 0;
 #ifdef KEMB_TARGETS_AVX2
   if (CpuHasAvx2()) {
     alignas(32) int32_t densities[256];
-    for (int v = 0; v < 256; ++v) densities[v] = curve.Density(static_cast<uint8_t>(v));
-    done = mode == Mode::kMixed
-               ? TargetsAvx2<Mode::kMixed>(rgb.data(), rgb.size(), targets.size(), densities,
-                                           targets.data())
-               : TargetsAvx2<Mode::kPicture>(rgb.data(), rgb.size(), targets.size(), densities,
-                                             targets.data());
+    for (int v = 0; v < 256; ++v) densities[v] = curve.Coverage(static_cast<uint8_t>(v));
+    done = mode == HalftoneMode::kSolidDark
+               ? TargetsAvx2<HalftoneMode::kSolidDark>(rgb.data(), rgb.size(), targets.size(),
+                                                       densities, targets.data())
+               : TargetsAvx2<HalftoneMode::kDiffuseAll>(rgb.data(), rgb.size(), targets.size(),
+                                                        densities, targets.data());
   }
 #endif
   TargetsOneByOne(rgb.data(), mode, curve, targets.data(), done, targets.size());

@@ -47,7 +47,7 @@ Status ParseArguments(int count, const char* const* args, Job* job) {
   }
   job->base = args[0];
   job->xres = xres;
-  job->mode = static_cast<Mode>(mode);
+  job->mode = static_cast<HalftoneMode>(mode);
   return Status::Ok();
 }
 
@@ -63,8 +63,8 @@ Status RunJob(const Job& job) {
   }
 
   // Sizes are capped by the reader, so none of these products can overflow.
-  const ToneCurve curve(job.xres);
-  ErrorDiffuser diffuser(columns);
+  const ToneCurve curve;
+  ErrorDiffuser diffuser(columns, job.xres);
   std::vector<uint8_t> rgb(columns * 3);
   std::vector<int32_t> targets(columns);
   std::vector<uint8_t> dots((columns + 7) / 8);

@@ -21,7 +21,7 @@ inline constexpr int kMaxXres = 720;
 struct Job {
   std::string base;
   int xres = 0;
-  Mode mode = Mode::kPicture;
+  HalftoneMode mode = HalftoneMode::kDiffuseAll;
   // In a caller's process: looked at before every row; once true the job stops without an
   // image.
   std::function<bool()> canceled;

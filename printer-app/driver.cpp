@@ -153,7 +153,7 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
   PrinterContext* context = ContextOf(papplJobGetPrinter(job));
   if (!context) return false;
   JobRun* run = JobRun::StartCurrent(job, *context);
-  if (!run->Begin()) {
+  if (!run->StartJob()) {
     JobRun::EndCurrent();
     return false;
   }
@@ -217,7 +217,7 @@ bool WriteLine(pappl_job_t*, pappl_pr_options_t* options, pappl_device_t*, unsig
     run->Fail("Unable to keep the pages for their copies");
     return false;
   }
-  return run->AddLine(y, {line, options->header.cupsBytesPerLine}).ok();
+  return run->AddRow(y, {line, options->header.cupsBytesPerLine}).ok();
 }
 
 bool EndPage(pappl_job_t*, pappl_pr_options_t*, pappl_device_t* device, unsigned) {
@@ -237,7 +237,7 @@ bool EndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* devic
               "black_8, sgray_8 and srgb_8 raster streams");
   if (options) t_copies.Print(*run, device, options);
   t_copies.Close();
-  const bool ok = run->End(device).ok();
+  const bool ok = run->EndJob(device).ok();
   JobRun::EndCurrent();
   return ok;
 }
@@ -270,8 +270,9 @@ const char* TestPage(pappl_printer_t* printer, char* buffer, size_t size) {
   return buffer;
 }
 
-void DeletePrinter(pappl_printer_t* printer, pappl_pr_driver_data_t*) {
-  ForgetContext(printer);
+void DeletePrinter(pappl_printer_t*, pappl_pr_driver_data_t* data) {
+  delete static_cast<PrinterContext*>(data->extension);
+  data->extension = nullptr;
 }
 
 int HundredthsMm(unsigned points) {
@@ -318,7 +319,7 @@ bool PrintRaster(JobRun& run, cups_raster_t* raster, pappl_device_t* device,
         (void)run.EndPage(device);
         return false;
       }
-      if (!run.AddLine(y, line).ok()) return false;
+      if (!run.AddRow(y, line).ok()) return false;
     }
     if (!run.EndPage(device).ok()) return false;
   }
@@ -330,6 +331,10 @@ bool DriverCallback(pappl_system_t*, const char* driver_name, const char*, const
   const Model* model = FindModel(driver_name ? driver_name : "");
   if (!model) return false;
 
+  // PAPPL calls this once per printer it creates or reads back, with fresh driver data.
+  auto context = std::make_unique<PrinterContext>();
+  context->model = model;
+  data->extension = context.release();
   data->delete_cb = DeletePrinter;
   data->identify_cb = Identify;
   data->rstartjob_cb = StartJob;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // JobRun: gate, folder, log, engine and sheet feed of one job.
-//   DeviceSink, JobLog   the job's two streams
-//   JobRun               Begin, pages, End, failure reporting; the thread's current run
+//   DeviceSink, PapplJobLog  the job's two streams
+//   JobRun               StartJob, pages, EndJob, failure reporting; the thread's current run
 #include "job_run.h"
 
 #include <cerrno>
@@ -9,8 +9,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -23,30 +21,29 @@ AppConfig& Config() {
   return config;
 }
 
-namespace {
-// Contexts by printer, made on first use from the printer's driver name: printers read back
-// from the state file and printers added while running are alike, and nothing depends on
-// the order in which PAPPL creates, loads and validates a printer's driver data.
-std::mutex g_contexts_mutex;
-std::map<pappl_printer_t*, std::unique_ptr<PrinterContext>> g_contexts;
-}  // namespace
-
 PrinterContext* ContextOf(pappl_printer_t* printer) {
   if (!printer) return nullptr;
-  std::lock_guard lock(g_contexts_mutex);
-  auto it = g_contexts.find(printer);
-  if (it != g_contexts.end()) return it->second.get();
-  const char* driver = papplPrinterGetDriverName(printer);
-  const Model* model = FindModel(driver ? driver : "");
-  if (!model) return nullptr;
-  auto context = std::make_unique<PrinterContext>();
-  context->model = model;
-  return g_contexts.emplace(printer, std::move(context)).first->second.get();
+  pappl_pr_driver_data_t data;
+  if (!papplPrinterGetDriverData(printer, &data)) return nullptr;
+  return static_cast<PrinterContext*>(data.extension);
 }
 
-void ForgetContext(pappl_printer_t* printer) {
-  std::lock_guard lock(g_contexts_mutex);
-  g_contexts.erase(printer);
+void PapplJobLog::Write(LogLevel level, LogEvent, std::string_view text) {
+  pappl_loglevel_t pappl_level = PAPPL_LOGLEVEL_DEBUG;
+  switch (level) {
+    case LogLevel::kDebug:
+      break;
+    case LogLevel::kInfo:
+      pappl_level = PAPPL_LOGLEVEL_INFO;
+      break;
+    case LogLevel::kWarning:
+      pappl_level = PAPPL_LOGLEVEL_WARN;
+      break;
+    case LogLevel::kError:
+      pappl_level = PAPPL_LOGLEVEL_ERROR;
+      break;
+  }
+  papplLogJob(job_, pappl_level, "%.*s", static_cast<int>(text.size()), text.data());
 }
 
 namespace {
@@ -89,49 +86,6 @@ bool DeviceSink::Flush() {
 
 namespace {
 
-// Lines written to the job's log FILE* go to PAPPL's log for the job.
-struct LogCookie {
-  pappl_job_t* job;
-  std::string pending;
-};
-
-ssize_t WriteLog(void* cookie, const char* data, size_t size) {
-  auto* log = static_cast<LogCookie*>(cookie);
-  log->pending.append(data, size);
-  size_t end;
-  while ((end = log->pending.find('\n')) != std::string::npos) {
-    std::string line = log->pending.substr(0, end);
-    log->pending.erase(0, end + 1);
-    // The engine writes its progress at the filter's ERROR level for CUPS's job log; here
-    // failures come back as a Status and are logged as errors by the job, so its lines are
-    // diagnostics.
-    papplLogJob(log->job, PAPPL_LOGLEVEL_DEBUG, "%s", line.c_str());
-  }
-  return static_cast<ssize_t>(size);
-}
-
-int CloseLog(void* cookie) {
-  auto* log = static_cast<LogCookie*>(cookie);
-  if (!log->pending.empty())
-    papplLogJob(log->job, PAPPL_LOGLEVEL_DEBUG, "%s", log->pending.c_str());
-  delete log;
-  return 0;
-}
-
-FILE* OpenJobLog(pappl_job_t* job) {
-  cookie_io_functions_t io{};
-  io.write = WriteLog;
-  io.close = CloseLog;
-  auto* cookie = new LogCookie{job, {}};
-  FILE* f = fopencookie(cookie, "w", io);
-  if (!f) {
-    delete cookie;
-    return nullptr;
-  }
-  setvbuf(f, nullptr, _IOLBF, 0);
-  return f;
-}
-
 thread_local std::unique_ptr<JobRun> t_run;
 
 }  // namespace
@@ -142,7 +96,6 @@ JobRun::JobRun(pappl_job_t* job, PrinterContext& printer)
 JobRun::~JobRun() {
   engine_.reset();
   CloseOwnDevice();
-  if (log_) fclose(log_);
   if (!folder_.empty()) {
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
@@ -154,7 +107,7 @@ bool JobRun::canceled() const {
   return papplJobIsCanceled(job_);
 }
 
-bool JobRun::Begin() {
+bool JobRun::StartJob() {
   // PAPPL's own job threads print jobs it has spooled; streamed raster runs in the client's
   // thread, which goes on serving the client afterwards.
   const bool job_thread = papplJobGetFilename(job_) != nullptr;
@@ -197,13 +150,12 @@ bool JobRun::Begin() {
     return false;
   }
   folder_ = templ;
-  log_ = OpenJobLog(job_);
 
   JobSettings settings;
   settings.id = std::to_string(job_id_);
   settings.spool_dir = folder_;
   settings.out = &sink_;
-  settings.log = log_ ? log_ : stderr;
+  settings.log = &log_;
   pappl_job_t* job = job_;
   settings.canceled = [job] { return papplJobIsCanceled(job); };
   settings.halftone = InProcessHalftoner(settings.canceled);
@@ -278,14 +230,14 @@ Status JobRun::StartPage(pappl_device_t* device, const SheetFormat& sheet, Conte
   }
   ++pages_;
   page_open_ = true;
-  Status s = feed_->StartSheet(*model_, sheet, content);
+  Status s = feed_->StartPage(*model_, sheet, content);
   if (!s.ok()) page_open_ = false;
   return Check(std::move(s));
 }
 
-Status JobRun::AddLine(unsigned y, std::span<const uint8_t> line) {
+Status JobRun::AddRow(unsigned y, std::span<const uint8_t> line) {
   if (duplicate_ || !page_open_) return Status::Ok();
-  Status s = feed_->AddLine(y, line);
+  Status s = feed_->AddRow(y, line);
   if (!s.ok()) page_open_ = false;
   return Check(std::move(s));
 }
@@ -294,21 +246,24 @@ Status JobRun::EndPage(pappl_device_t* device) {
   if (duplicate_ || !page_open_) return failed_ ? Status::Fail("The job has failed") : Status::Ok();
   sink_.SetDevice(DeviceFor(device));
   page_open_ = false;
-  Status s = Check(feed_->FinishSheet());
+  Status s = Check(feed_->EndPage());
   if (!sink_.Flush()) return LostOutput();
   return s;
 }
 
-Status JobRun::End(pappl_device_t* device) {
+Status JobRun::EndJob(pappl_device_t* device) {
   if (duplicate_) return Status::Ok();
   // A job that never started a page sends nothing and needs no device.
   sink_.SetDevice(started_ ? DeviceFor(device) : nullptr);
   if (page_open_) {
     page_open_ = false;
-    (void)Check(feed_->FinishSheet());
+    (void)Check(feed_->EndPage());
   }
-  // As the filter: a failed page ends the job without the reset.
-  if (started_ && !failed_) (void)Check(engine_->EndJob());
+  if (started_) {
+    // The engine's rule, as the filter's: a job that failed, here or in a page, gets no reset.
+    Status ended = engine_->EndJob(failed_ ? Status::Fail("The job has failed") : Status::Ok());
+    if (!failed_) (void)Check(std::move(ended));
+  }
   if (!sink_.Flush() || sink_.Error()) (void)LostOutput();
   CloseOwnDevice();
   pappl_printer_t* printer = papplJobGetPrinter(job_);
@@ -352,7 +307,7 @@ CurrentRun::CurrentRun(pappl_job_t* job) {
     return;
   }
   run_ = JobRun::StartCurrent(job, *context);
-  begun_ = run_->Begin();
+  begun_ = run_->StartJob();
 }
 
 CurrentRun::~CurrentRun() {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // JobRun: one job on one printer, from the driver's first step to its last, on one thread.
 //   PrinterContext  what the application keeps per printer: its model and its job gate
+//   PapplJobLog     the engine's events in PAPPL's log for the job, at their own levels
 //   DeviceSink      printer bytes through PAPPL's device for the job
 //   JobRun          gate entry, a private spool folder, the page engine with the in-process
 //                   halftoner and PAPPL's cancel test; pages as whole sheets; the job's end.
@@ -36,10 +37,19 @@ struct PrinterContext {
   std::shared_ptr<JobGate> gate = JobGate::Create();
 };
 
-// The context of a printer (null for a printer without one of our drivers); ForgetContext when
-// the printer is deleted.
+// The context of a printer, held in its driver data's extension from DriverCallback to the
+// printer's deletion; null for a printer without one of our drivers.
 PrinterContext* ContextOf(pappl_printer_t* printer);
-void ForgetContext(pappl_printer_t* printer);
+
+// Engine events into PAPPL's log for the job, at the level the engine gives them.
+class PapplJobLog final : public JobLog {
+ public:
+  explicit PapplJobLog(pappl_job_t* job) : job_(job) {}
+  void Write(LogLevel level, LogEvent event, std::string_view text) override;
+
+ private:
+  pappl_job_t* job_;
+};
 
 // PAPPL's device buffers writes and drops a failed flush in silence; its write metrics count
 // only what the printer took, so Flush compares them with what was handed over.
@@ -68,22 +78,22 @@ class JobRun {
   JobRun& operator=(const JobRun&) = delete;
 
   // Waits for the printer. False: cancelled while waiting, or no spool folder.
-  bool Begin();
+  bool StartJob();
   // A second start of a job that already ran or runs: it must do nothing.
   bool duplicate() const { return duplicate_; }
 
   Status StartPage(pappl_device_t* device, const SheetFormat& sheet, Content content);
-  Status AddLine(unsigned y, std::span<const uint8_t> line);
+  Status AddRow(unsigned y, std::span<const uint8_t> line);
   Status EndPage(pappl_device_t* device);
   // Resets the printer after the last page unless a page failed; flushes the device.
-  Status End(pappl_device_t* device);
+  Status EndJob(pappl_device_t* device);
 
   // The printer did not take every byte (connection reset, device gone).
   Status LostOutput();
   bool failed() const { return failed_; }
   bool canceled() const;
   int pages() const { return pages_; }
-  // The job's private folder, once Begin has made it.
+  // The job's private folder, once StartJob has made it.
   const std::string& folder() const { return folder_; }
   pappl_job_t* job() const { return job_; }
   const Model& model() const { return *model_; }
@@ -115,7 +125,7 @@ class JobRun {
   pappl_device_t* own_device_ = nullptr;
   int pages_ = 0;
   std::string folder_;
-  FILE* log_ = nullptr;
+  PapplJobLog log_{job_};
   DeviceSink sink_;
   std::unique_ptr<PageEngine> engine_;
   std::optional<SheetFeed> feed_;

@@ -176,7 +176,7 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
     if (ok && copy == 0) papplJobSetImpressions(job, run->pages() * copies);
   }
   papplJobDeletePrintOptions(options);
-  return run->End(device).ok() && ok;
+  return run->EndJob(device).ok() && ok;
 }
 
 }  // namespace kemb::app

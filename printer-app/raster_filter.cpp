@@ -123,7 +123,7 @@ bool RasterFilter(pappl_job_t* job, pappl_device_t* device, void*) {
   }
   papplJobDeletePrintOptions(options);
   close(fd);
-  return run->End(device).ok() && ok;
+  return run->EndJob(device).ok() && ok;
 }
 
 }  // namespace kemb::app

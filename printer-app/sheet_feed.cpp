@@ -24,7 +24,7 @@ PageDescription PageFor(const Model& model, const SheetFormat& sheet, Content co
   return page;
 }
 
-Status SheetFeed::StartSheet(const Model& model, const SheetFormat& sheet, Content content) {
+Status SheetFeed::StartPage(const Model& model, const SheetFormat& sheet, Content content) {
   sheet_ = sheet;
   const Paper paper = PaperForSize(sheet.width_points, sheet.length_points, sheet.continuous);
   area_ = PrintableArea(paper, sheet.resolution);
@@ -40,7 +40,7 @@ Status SheetFeed::StartSheet(const Model& model, const SheetFormat& sheet, Conte
   return engine_.StartPage(PageFor(model, sheet, content));
 }
 
-Status SheetFeed::AddLine(unsigned y, std::span<const uint8_t> line) {
+Status SheetFeed::AddRow(unsigned y, std::span<const uint8_t> line) {
   if (y < area_.y || next_row_ >= area_.height) return Status::Ok();
   // Rows between the last one fed and this one never came: paper.
   while (area_.y + next_row_ < y && next_row_ < area_.height) {
@@ -87,12 +87,12 @@ Status SheetFeed::FeedRow(std::span<const uint8_t> line) {
   return engine_.AddRow(row_);
 }
 
-Status SheetFeed::FinishSheet() {
+Status SheetFeed::EndPage() {
   while (next_row_ < area_.height && !engine_.canceled()) {
     std::fill(row_.begin(), row_.end(), uint8_t{255});
     if (Status s = FeedRow({}); !s.ok()) return s;
   }
-  return engine_.FinishPage();
+  return engine_.EndPage();
 }
 
 }  // namespace kemb::app

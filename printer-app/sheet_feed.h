@@ -2,10 +2,10 @@
 // SheetFeed: a whole sheet's raster, as PAPPL hands it over one line at a time, turned into
 // the page the filter would print from the PPD's imageable area.
 //   SheetFormat  what the lines hold: size, resolution, pixel layout, the sheet in points
-//   StartSheet   picks the paper entry and the printable area, starts the engine's page
-//   AddLine      lines in order from the top; lines above and below the area are skipped,
+//   StartPage    picks the paper entry and the printable area, starts the engine's page
+//   AddRow       lines in order from the top; lines above and below the area are skipped,
 //                columns outside it dropped, grey and 1-bit black widened to RGB
-//   FinishSheet  pads rows the sheet did not reach with paper, finishes the engine's page
+//   EndPage      pads rows the sheet did not reach with paper, finishes the engine's page
 #pragma once
 
 #include <cstdint>
@@ -42,9 +42,9 @@ class SheetFeed {
  public:
   explicit SheetFeed(PageEngine& engine) : engine_(engine) {}
 
-  Status StartSheet(const Model& model, const SheetFormat& sheet, Content content);
-  Status AddLine(unsigned y, std::span<const uint8_t> line);
-  Status FinishSheet();
+  Status StartPage(const Model& model, const SheetFormat& sheet, Content content);
+  Status AddRow(unsigned y, std::span<const uint8_t> line);
+  Status EndPage();
 
   const Area& area() const { return area_; }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // Per-row cost of the halftoner: one photo row to targets (MakeTargets) and diffused into a
-// dot row (DiffuseRow). Arguments: mode (2 picture, 3 mixed) and dpi.
+// dot row (DiffuseRow). Arguments: mode (2 diffuse all, 3 solid dark) and dpi.
 #include <benchmark/benchmark.h>
 
 #include "diffusion.h"
@@ -11,7 +11,7 @@
 namespace {
 
 void BM_HalftoneRow(benchmark::State& bench) {
-  const auto mode = static_cast<kemb::halftone::Mode>(bench.range(0));
+  const auto mode = static_cast<kemb::HalftoneMode>(bench.range(0));
   const unsigned dpi = static_cast<unsigned>(bench.range(1));
   const kembbench::PageGeometry geometry = kembbench::A4At(dpi);
   const kembbench::PageContent page(kembbench::Content::kPhoto, geometry);
@@ -19,8 +19,8 @@ void BM_HalftoneRow(benchmark::State& bench) {
   std::vector<std::vector<uint8_t>> rows(kRows, std::vector<uint8_t>(3 * geometry.width));
   for (unsigned i = 0; i < kRows; ++i) page.Row(1, geometry.height / 2 + i, rows[i].data());
 
-  const kemb::halftone::ToneCurve curve(static_cast<int>(dpi));
-  kemb::halftone::ErrorDiffuser diffuser(geometry.width);
+  const kemb::halftone::ToneCurve curve;
+  kemb::halftone::ErrorDiffuser diffuser(geometry.width, static_cast<int>(dpi));
   std::vector<int32_t> targets(geometry.width);
   std::vector<uint8_t> dots((geometry.width + 7) / 8);
   size_t i = 0;

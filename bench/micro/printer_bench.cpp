@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Per-row and per-band costs of band assembly (OutputLine) and emission (OutputRows), fed the
+// Per-row and per-band costs of band assembly (AddRow) and emission (OutputRows), fed the
 // dot rows that the thresholding makes of the benchmark pages.
 // Arguments: content (0 text, 1 dense, 3 blank) and dpi (square; 360 keeps the full width).
 #include <benchmark/benchmark.h>
@@ -47,7 +47,7 @@ void BM_OutputLine(benchmark::State& bench) {
   size_t i = 0;
   for (auto _ : bench) {
     std::memcpy(plane, rows[i].data(), rows[i].size());
-    if (!kemb::OutputLine(page.state, page.sink, page.page, page.state.Planes[0].span()).ok()) {
+    if (!kemb::AddRow(page.state, page.sink, page.page, page.state.Planes[0].span()).ok()) {
       std::abort();
     }
     i = (i + 1) % rows.size();
@@ -57,7 +57,7 @@ void BM_OutputLine(benchmark::State& bench) {
       benchmark::Counter(static_cast<double>(page.sink.bytes) / bench.iterations());
 }
 
-// One band buffer as OutputLine leaves it for OutputRows: 24 rows, 3 bytes per column.
+// One band buffer as AddRow leaves it for OutputRows: 24 rows, 3 bytes per column.
 std::vector<uint8_t> Band(const std::vector<std::vector<uint8_t>>& rows, unsigned width) {
   std::vector<uint8_t> band(3 * size_t{width});
   for (unsigned y = 0; y < 24; ++y) {

@@ -8,42 +8,42 @@
 namespace kemb {
 namespace {
 
-constexpr std::array<std::pair<ContentChoice, std::string_view>, 5> kKeywords = {{
-    {ContentChoice::kAuto, "auto"},
-    {ContentChoice::kText, "text"},
-    {ContentChoice::kPhoto, "photo"},
-    {ContentChoice::kGraphic, "graphic"},
-    {ContentChoice::kTextAndGraphic, "text-and-graphic"},
+constexpr std::array<std::pair<Content, std::string_view>, 5> kKeywords = {{
+    {Content::kAuto, "auto"},
+    {Content::kText, "text"},
+    {Content::kPhoto, "photo"},
+    {Content::kGraphic, "graphic"},
+    {Content::kTextAndGraphic, "text-and-graphic"},
 }};
 
 }  // namespace
 
-std::optional<ContentChoice> ParseContentChoice(std::string_view keyword) {
+std::optional<Content> ParseContent(std::string_view keyword) {
   for (const auto& [choice, name] : kKeywords) {
     if (keyword == name) return choice;
   }
   return std::nullopt;
 }
 
-std::string_view ContentKeyword(ContentChoice choice) {
+std::string_view ContentKeyword(Content choice) {
   for (const auto& [c, name] : kKeywords) {
     if (c == choice) return name;
   }
   return "auto";
 }
 
-PagePath ChoosePagePath(ContentChoice choice, int auto_mode) {
+PagePath ChoosePagePath(Content choice, HalftoneMode auto_mode) {
   switch (choice) {
-    case ContentChoice::kText:
-      return {kModeTextOnly, false};
-    case ContentChoice::kPhoto:
-      return {kModeDiffuseAll, false};
-    case ContentChoice::kGraphic:
-      return {kModeSolidDark, false};
-    case ContentChoice::kTextAndGraphic:
+    case Content::kText:
+      return {HalftoneMode::kThreshold, false};
+    case Content::kPhoto:
+      return {HalftoneMode::kDiffuseAll, false};
+    case Content::kGraphic:
+      return {HalftoneMode::kSolidDark, false};
+    case Content::kTextAndGraphic:
       // Pictures keep every tone; the text around them is the filter's own.
-      return {kModeDiffuseAll, true};
-    case ContentChoice::kAuto:
+      return {HalftoneMode::kDiffuseAll, true};
+    case Content::kAuto:
       break;
   }
   return {auto_mode, false};

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // What the user says a job holds, and the path each page takes for it:
-//   ContentChoice      the IPP job attribute print-content-optimize, also the PPD option: the
+//   kContentOption     the IPP job attribute print-content-optimize, also the PPD option: the
 //                      page description's Content, which each page carries to the engine
-//   ParseContentChoice its keyword (auto, text, photo, graphic, text-and-graphic)
+//   ParseContent       its keyword (auto, text, photo, graphic, text-and-graphic)
 //   ContentKeyword     the keyword back, for the log
-//   ChoosePagePath     text, halftoner mode 2 or 3, or picture regions over thresholded text
+//   ChoosePagePath     thresholded, a halftoning mode, or picture regions over thresholded text
 // No libcups here: the CUPS filter reads the option from its options argument, a printer
 // application from the job's IPP attributes.
 #pragma once
@@ -12,6 +12,7 @@
 #include <optional>
 #include <string_view>
 
+#include "pixel/halftone_mode.h"
 #include "printer/page_description.h"
 
 namespace kemb {
@@ -19,26 +20,19 @@ namespace kemb {
 inline constexpr std::string_view kContentOption = "print-content-optimize";
 
 // kAuto: the page's dark share decides, as it always has; kText: thresholded; kPhoto: the
-// halftoner, every pixel diffused (mode 2); kGraphic: the halftoner, dark solid and paper clean
-// (mode 3); kTextAndGraphic: thresholded, picture regions from the halftoner's image.
-using ContentChoice = Content;
-
-std::optional<ContentChoice> ParseContentChoice(std::string_view keyword);
-std::string_view ContentKeyword(ContentChoice choice);
-
-// Halftoner modes.
-inline constexpr int kModeTextOnly = 0;  // no halftoner: thresholded
-inline constexpr int kModeDiffuseAll = 2;
-inline constexpr int kModeSolidDark = 3;
+// halftoner's kDiffuseAll; kGraphic: its kSolidDark; kTextAndGraphic: thresholded, picture
+// regions from the halftoner's image.
+std::optional<Content> ParseContent(std::string_view keyword);
+std::string_view ContentKeyword(Content choice);
 
 struct PagePath {
-  int mode = kModeTextOnly;  // the halftoner's mode for the page's image
+  HalftoneMode mode = HalftoneMode::kThreshold;  // kThreshold: no halftoner image
   bool regions = false;      // the image only fills picture regions of a thresholded page
 };
 
 // `ratio`: the page's dark share (not a number for a page without ink); `auto_mode`: what the
 // automatic rule makes of it. Text and graphic always asks for the regions; the page pipeline
 // settles it once it knows them.
-PagePath ChoosePagePath(ContentChoice choice, int auto_mode);
+PagePath ChoosePagePath(Content choice, HalftoneMode auto_mode);
 
 }  // namespace kemb

@@ -8,18 +8,18 @@
 namespace kemb {
 
 HalftoneRunner InProcessHalftoner(CancelTest canceled) {
-  return
-      [canceled = std::move(canceled)](const std::string& base, unsigned xres, int mode) -> Status {
-        halftone::Job job;
-        job.base = base;
-        job.xres = static_cast<int>(xres);
-        if (mode != 2 && mode != 3) return Status::Fail("Halftoning mode " + std::to_string(mode));
-        job.mode = static_cast<halftone::Mode>(mode);
-        job.canceled = canceled;
-        const halftone::Status done = halftone::RunJob(job);
-        if (done.ok()) return Status::Ok();
-        return Status::Fail("Halftoning failed: " + done.message());
-      };
+  return [canceled = std::move(canceled)](const std::string& base, unsigned xres,
+                                          HalftoneMode mode) -> Status {
+    halftone::Job job;
+    job.base = base;
+    job.xres = static_cast<int>(xres);
+    if (mode == HalftoneMode::kThreshold) return Status::Fail("No halftoning mode");
+    job.mode = mode;
+    job.canceled = canceled;
+    const halftone::Status done = halftone::RunJob(job);
+    if (done.ok()) return Status::Ok();
+    return Status::Fail("Halftoning failed: " + done.message());
+  };
 }
 
 }  // namespace kemb

@@ -3,38 +3,37 @@
 //
 // How a front end uses it (the CUPS filter in filter/job does exactly this):
 //   1. Fill a JobSettings: job ID (part of the spool names), spool folder, printer stream
-//      (a ByteSink), log (a FILE*), cancel test, halftoner (the kemb_ID program found on PATH,
-//      or a function such as InProcessHalftoner() that halftones without a process).
-//   2. PageEngine engine(settings);  engine.StartJob();         wakes the printer
-//      engine.MakeSpoolFolder();       the job's private folder (else made by the first page)
+//      (a ByteSink), log (a JobLog), cancel test, halftoner (empty: the kemb_ID program on
+//      PATH; or a function such as InProcessHalftoner() that halftones without a process).
+//   2. PageEngine engine(settings);  engine.StartJob();   wakes the printer, makes the job's
+//                                                        private folder for page files
 //   3. For each page:
-//        engine.StartPage(page);           a PageDescription: command set, resolution, size
-//        engine.AddRow(rgb) per raster row (page.bytes_per_line bytes of R, G, B), top first,
-//                                          at most page.height rows; rows may be read straight
-//                                          into engine.RowBuffer()
-//        engine.FinishPage();              decides text or picture (by the page's dark share,
-//                                          or by page.content), halftones, prints the
-//                                          bands, ends the page, removes the spool files
-//   4. engine.EndJob();                    leaves the printer in its default state
-// Every call returns a Status. A failed StartPage, AddRow or FinishPage has already ended the
-// page (form feed, files removed) if the page had been set up; the job stops there (the CUPS
-// filter writes the failure as its one ERROR line and sends no EndJob). A page description no
+//        engine.StartPage(page);   a PageDescription: command set, resolution, size, content
+//        engine.AddRow(rgb);       per raster row (page.bytes_per_line bytes of R, G, B), top
+//                                  first, at most page.height rows
+//        engine.EndPage();         decides text or picture (by the page's dark share, or by
+//                                  page.content), halftones, prints the bands, ends the page,
+//                                  removes the spool files
+//   4. engine.EndJob(outcome);     leaves the printer in its default state, unless the job
+//                                  failed: then nothing more is sent
+// Every call returns a Status. A failed StartPage, AddRow or EndPage has already ended the
+// page (form feed, files removed) if the page had been set up; the job stops there, and
+// EndJob, handed the failure or finding one of its own, sends no reset. A page description no
 // printer count can carry is refused before a byte is sent. A cancel (settings.canceled()
 // turning true) is no failure: the front end stops adding rows, a running halftoner is stopped,
-// and FinishPage ends the page with what it has.
+// and EndPage ends the page with what it has.
 // page.content is the front end's choice of content; kAuto (the default) lets the engine's own
-// dark-pixel test decide text or picture. Any other choice logs one DEBUG line per page with
+// dark-pixel test decide text or picture. Any other choice logs one debug line per page with
 // the path taken and why (content/content_choice.h, content/regions.h).
 //
-// The page lives in a spool file between StartPage and FinishPage, so a page of any size costs
+// The page lives in a spool file between StartPage and EndPage, so a page of any size costs
 // a few rows of memory. The page files are made in a private folder of the job's own
-// (mkdtemp below settings.spool_dir, see spool_folder.h), made by MakeSpoolFolder or else by
-// the first StartPage, and removed with the engine. Each engine owns its state, folder and
-// buffers; two engines can run in one process, even with the same job ID.
+// (mkdtemp below settings.spool_dir, see spool_folder.h), made by StartJob and removed with
+// the engine. Each engine owns its state, folder and buffers; two engines can run in one
+// process, even with the same job ID.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <optional>
 #include <span>
@@ -43,8 +42,11 @@
 #include "content/content_choice.h"
 #include "content/regions.h"
 #include "convert/ink_count.h"
+#include "engine/job_log.h"
+#include "engine/picture.h"
 #include "engine/spool_folder.h"
 #include "engine/temp_file.h"
+#include "pixel/halftone_mode.h"
 #include "printer/byte_buffer.h"
 #include "printer/byte_sink.h"
 #include "printer/page_description.h"
@@ -53,20 +55,14 @@
 
 namespace kemb {
 
-// Makes base.pbm from base.ppm for a picture page (base: the spool path without extension).
-using HalftoneRunner = std::function<Status(const std::string& base, unsigned xres, int mode)>;
-// True once the job is to stop.
-using CancelTest = std::function<bool()>;
-
 struct JobSettings {
-  std::string id;                     // job ID: 1 to 10 digits, part of the spool file names
-  std::string spool_dir = "/tmp";     // where the job's private folder for page files is made
-  std::string halftoner = "kemb_ID";  // the program, found on PATH, when `halftone` is empty
-  HalftoneRunner halftone;            // empty: run `halftoner` as a child process
-  Allocator* allocator = nullptr;     // the page buffers' blocks; nullptr: the heap
-  ByteSink* out = nullptr;            // the printer stream
-  FILE* log = nullptr;                // the job log: one line per message
-  CancelTest canceled;                // empty: never cancelled
+  std::string id;                  // job ID: 1 to 10 digits, part of the spool file names
+  std::string spool_dir = "/tmp";  // where the job's private folder for page files is made
+  HalftoneRunner halftone;         // empty: the kemb_ID program, found on PATH
+  Allocator* allocator = nullptr;  // the page buffers' blocks; nullptr: the heap
+  ByteSink* out = nullptr;         // the printer stream
+  JobLog* log = nullptr;           // nullptr: the events go nowhere
+  CancelTest canceled;             // empty: never cancelled
 };
 
 // A halftoner that runs in this process, on the same files as the program; it stops at the
@@ -80,15 +76,14 @@ class PageEngine {
   PageEngine(const PageEngine&) = delete;
   PageEngine& operator=(const PageEngine&) = delete;
 
+  // A failure names the folder it could not make.
   Status StartJob();
-  // The job's private folder for page files; a failure names it. Made once.
-  Status MakeSpoolFolder();
   Status StartPage(const PageDescription& page);
-  // A row buffer of page.bytes_per_line bytes, valid from StartPage to FinishPage.
-  std::span<uint8_t> RowBuffer();
   Status AddRow(std::span<const uint8_t> rgb);
-  Status FinishPage();
-  Status EndJob();
+  Status EndPage();
+  // `outcome`: how the job went on the front end's side. Returns it when it is a failure,
+  // else the engine's own failure or the reset's status.
+  Status EndJob(Status outcome = Status::Ok());
 
   bool canceled() const { return settings_.canceled && settings_.canceled(); }
   // Pages started so far; the spool names count from 1.
@@ -96,36 +91,54 @@ class PageEngine {
   const JobSettings& settings() const { return settings_; }
 
  private:
-  struct Source {
+  // What a page's rows are read back from.
+  enum class ReadBackKind {
+    kText,            // the spool, thresholded
+    kPicture,         // the halftoner's image: dot rows already
+    kTextAndGraphic,  // the spool thresholded, the halftoner's image in the picture regions
+    kNone,            // cancelled before the image was read: no row prints
+  };
+  struct ReadBack {
+    ReadBackKind kind = ReadBackKind::kText;
     std::string path;      // the file read back
     size_t head_len = 0;   // header bytes to skip
-    bool picture = false;  // rows are dot rows already
-    // Text and graphic: the spool thresholded, with the halftoner's image in the regions.
+    PageDescription rows;  // the rows as they print
+    // Text and graphic: the halftoner's image laid over the picture regions.
     std::string image_path;
     size_t image_head_len = 0;
     unsigned image_width = 0;
   };
+  struct PathChoice {
+    PagePath path;
+    std::string why;  // the debug line's reason; empty on auto, which logs the share alone
+  };
 
   static std::string PpmHeader(const PageDescription& page);
+  void Log(LogLevel level, LogEvent event, const std::string& text) const;
   Status FailPage(Status failure);
-  void RemoveFiles(bool picture);
-  PagePath ChoosePath(double ratio);
-  Status Halftone(const std::string& base, const PagePath& path, Source* source);
-  Status ReadBack(const Source& source);
+  void RemoveFiles(bool image);
+  // Settles the picture regions when the path takes them.
+  PathChoice ChoosePath(double ratio);
+  void LogPath(const PathChoice& choice) const;
+  Status Halftone(const PathChoice& choice, ReadBack* back);
+  Status PrintRows(const ReadBack& back);
   Status ReadTextRows(int fd, bool reduce);
   Status ReadPictureRows(int fd);
-  Status ReadMixedRows(int fd, const Source& source);
+  Status ReadTextAndGraphicRows(int fd, const ReadBack& back);
+  void LogRowsEnded(const char* buffer, ssize_t got) const;
 
   JobSettings settings_;
+  HalftoneRunner halftone_;  // chosen once for the job
   PrintState state_;
-  ByteBuffer plane360_;  // second row of a pair on reduced pages
+  ByteBuffer plane360_;   // second row of a pair on reduced pages
   ByteBuffer image_row_;  // the halftoner's row beside the thresholded one
   int page_number_ = 0;
-  SpoolFolder folder_;  // outlives the page files below
+  bool failed_ = false;  // a page failed: the job ends without the reset
+  SpoolFolder folder_;   // outlives the page files below
 
   // The page in progress.
   bool page_open_ = false;
-  PageDescription page_;  // as set up; `rows_` changes as the page is read back
+  PageDescription page_;  // as set up
   PageDescription rows_;  // the rows as they are printed: reduced, or the halftoner's image
   std::string base_;
   std::optional<TempFile> ppm_, pbm_;
@@ -134,7 +147,6 @@ class PageEngine {
   InkCount ink_;
   bool mapped_ = false;  // text and graphic: regions counted while spooling
   RegionMap region_map_;
-  Regions regions_;  // found once the page is spooled
 };
 
 }  // namespace kemb

@@ -4,6 +4,7 @@
 //   WaitForHalftoner            waits, reading its output, stopping it on a cancel
 //   ForwardOutput               its lines to the log; a failure's ERROR line to the cause
 //   RunHalftoner                spawns it without a shell and waits
+//   ProgramHalftoner            RunHalftoner as a job's halftoner
 //   ReadImageHeader             its PBM header, checked against the page
 #include "engine/picture.h"
 
@@ -24,9 +25,9 @@ extern char** environ;
 
 namespace kemb {
 
-int ChooseHalftone(double ratio) {
-  if (std::isnan(ratio) || ratio >= 0.3) return 0;
-  return ratio < 0.1 ? 2 : 3;
+HalftoneMode ChooseHalftone(double ratio) {
+  if (std::isnan(ratio) || ratio >= 0.3) return HalftoneMode::kThreshold;
+  return ratio < 0.1 ? HalftoneMode::kDiffuseAll : HalftoneMode::kSolidDark;
 }
 
 std::string RatioText(double ratio) {
@@ -98,9 +99,17 @@ int WaitForHalftoner(pid_t pid, int output_fd, std::string* output, bool* stoppe
   return wait_status;
 }
 
+// The level a line of the program's own names, as CUPS would read it.
+LogLevel LevelOf(const std::string& line) {
+  if (line.starts_with("ERROR:")) return LogLevel::kError;
+  if (line.starts_with("WARNING:")) return LogLevel::kWarning;
+  if (line.starts_with("INFO:")) return LogLevel::kInfo;
+  return LogLevel::kDebug;
+}
+
 // Its lines go to the log, except the ERROR lines of a halftoner that failed or was stopped:
 // the last of those becomes part of the job's one error line.
-std::string ForwardOutput(const std::string& output, bool failed, FILE* log) {
+std::string ForwardOutput(const std::string& output, bool failed, JobLog* log) {
   std::string cause;
   for (size_t at = 0; at < output.size();) {
     const size_t end = std::min(output.find('\n', at), output.size());
@@ -110,7 +119,7 @@ std::string ForwardOutput(const std::string& output, bool failed, FILE* log) {
       const size_t text = line.find_first_not_of(' ', 6);
       cause = text == std::string::npos ? std::string() : line.substr(text);
     } else {
-      std::fprintf(log, "%s\n", line.c_str());
+      if (log) log->Write(LevelOf(line), LogEvent::kHalftoner, line);
     }
   }
   return cause.empty() ? std::string() : " (" + cause + ")";
@@ -118,9 +127,9 @@ std::string ForwardOutput(const std::string& output, bool failed, FILE* log) {
 
 }  // namespace
 
-Status RunHalftoner(const std::string& program, const std::string& base, unsigned xres, int mode,
-                    FILE* log, const std::function<bool()>& canceled) {
-  std::string xres_text = std::to_string(xres), mode_text = std::to_string(mode);
+Status RunHalftoner(const std::string& program, const std::string& base, unsigned xres,
+                    HalftoneMode mode, JobLog* log, const CancelTest& canceled) {
+  std::string xres_text = std::to_string(xres), mode_text = std::to_string(static_cast<int>(mode));
   std::string program_arg = program, base_arg = base;
   char* argv[] = {program_arg.data(), base_arg.data(), xres_text.data(), mode_text.data(), nullptr};
   auto cannot_start = [&program](int error) {
@@ -168,6 +177,13 @@ Status RunHalftoner(const std::string& program, const std::string& base, unsigne
   }
   return Status::Fail(program + " failed with exit status " +
                       std::to_string(WEXITSTATUS(wait_status)) + cause);
+}
+
+HalftoneRunner ProgramHalftoner(std::string program, JobLog* log, CancelTest canceled) {
+  return [program = std::move(program), log, canceled = std::move(canceled)](
+             const std::string& base, unsigned xres, HalftoneMode mode) {
+    return RunHalftoner(program, base, xres, mode, log, canceled);
+  };
 }
 
 namespace {

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // The picture test and the hand-off to the halftoner:
-//   ChooseHalftone    the page's dark share: text (0), or halftoner mode 2 or 3
+//   ChooseHalftone    the page's dark share: thresholded, or halftoned by mode 2 or 3
 //   RatioText         the share as the job log shows it ("nan" for a page without ink)
 //   RunHalftoner      kemb_ID base xres mode, without a shell, its output kept off the printer,
 //                     stopped by a cancel
+//   ProgramHalftoner  RunHalftoner as a job's halftoner, the engine's unless it is given another
 //   ReadImageHeader   the halftoner's PBM header, checked against the page before any row
 #pragma once
 
@@ -14,20 +15,28 @@
 #include <string>
 
 #include "convert/ink_count.h"
+#include "engine/job_log.h"
+#include "pixel/halftone_mode.h"
 #include "printer/status.h"
 
 namespace kemb {
 
-// 0 for the text path, else the halftoner mode for a page of this dark share.
-int ChooseHalftone(double ratio);
+// Makes base.pbm from base.ppm for a picture page (base: the spool path without extension).
+using HalftoneRunner = std::function<Status(const std::string& base, unsigned xres, HalftoneMode)>;
+// True once the job is to stop.
+using CancelTest = std::function<bool()>;
+
+// How a page of this dark share is printed when the engine decides.
+HalftoneMode ChooseHalftone(double ratio);
 std::string RatioText(double ratio);
 
 // Starts `program` (looked up on PATH) with base, xres and mode and waits for it. What it
 // writes goes to `log`, the ERROR line of a failed halftoner into the returned failure. A
 // cancel (`canceled` turning true) stops it and its process group (SIGTERM, SIGKILL a second
 // later) and returns Ok: the caller finds the job cancelled and no image.
-Status RunHalftoner(const std::string& program, const std::string& base, unsigned xres, int mode,
-                    FILE* log, const std::function<bool()>& canceled);
+Status RunHalftoner(const std::string& program, const std::string& base, unsigned xres,
+                    HalftoneMode mode, JobLog* log, const CancelTest& canceled);
+HalftoneRunner ProgramHalftoner(std::string program, JobLog* log, CancelTest canceled);
 
 struct ImageHeader {
   unsigned width = 0, height = 0;

@@ -12,6 +12,10 @@
 
 namespace kemb {
 
+bool IsValidJobId(std::string_view id) {
+  return !id.empty() && id.size() <= 10 && id.find_first_not_of("0123456789") == id.npos;
+}
+
 std::string SpoolParent(const char* tmpdir) {
   struct stat st;
   if (tmpdir != nullptr && tmpdir[0] == '/' && stat(tmpdir, &st) == 0 && S_ISDIR(st.st_mode)) {

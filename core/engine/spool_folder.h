@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The job's private folder for its page files:
+//   IsValidJobId  1 to 10 decimal digits, the job IDs the printing systems hand out: the ID
+//                 becomes part of file names, so nothing else gets that far
 //   SpoolParent   where it is made: $TMPDIR when that names an existing folder by an absolute
 //                 path (CUPS points it at the scheduler's own temporary folder), else /tmp
 //   SpoolFolder   made with mkdtemp (0700, kemb<job>.XXXXXX), so no other process, and no
@@ -8,11 +10,13 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "printer/status.h"
 
 namespace kemb {
 
+bool IsValidJobId(std::string_view id);
 std::string SpoolParent(const char* tmpdir);
 
 class SpoolFolder {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Band assembly: dot rows into 8-row groups (OutputLine, AddRow), each group turned into column
+// Band assembly: dot rows into 8-row groups (AddRow, AddToGroup), each group turned into column
 // bytes and placed into the band buffers, split by column parity when shingling (PlaceGroup,
 // PlaceBlocks), and the page-end rule (FlushBands).
 //
@@ -58,7 +58,7 @@ size_t PageWidth(const PrintState& state, const PageDescription& page) {
 }
 
 // Copies the dot row into its place in every block; words of 64 blank dots are skipped.
-void AddRow(const uint8_t* row, size_t width, uint8_t* blocks, unsigned group_row) {
+void AddToGroup(const uint8_t* row, size_t width, uint8_t* blocks, unsigned group_row) {
   const size_t bytes = width / 8;
   size_t j = 0;
   for (; j + 8 <= bytes; j += 8) {
@@ -143,8 +143,8 @@ void PlaceGroup(PrintState& state, ByteSink& out, const PageDescription& page) {
 
 }  // namespace
 
-Status OutputLine(PrintState& state, ByteSink& out, const PageDescription& page,
-                  std::span<const uint8_t> row) {
+Status AddRow(PrintState& state, ByteSink& out, const PageDescription& page,
+              std::span<const uint8_t> row) {
   const size_t width = PageWidth(state, page);
   if (row.size() < (width + 7) / 8) {
     return Status::Fail("Dot row of " + std::to_string(row.size()) + " bytes is shorter than " +
@@ -153,7 +153,7 @@ Status OutputLine(PrintState& state, ByteSink& out, const PageDescription& page,
   // DotBit 80h is the group's row 0, 01h its row 7.
   const auto group_row =
       static_cast<unsigned>(std::countl_zero(static_cast<uint8_t>(state.DotBit)));
-  AddRow(row.data(), width, state.CompBuffer.data(), group_row);
+  AddToGroup(row.data(), width, state.CompBuffer.data(), group_row);
   if (state.DotBit > 1) {
     state.DotBit >>= 1;
     return Status::Ok();

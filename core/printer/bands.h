@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Band assembly and emission, shared by OutputLine and the page end.
+// Band assembly and emission, shared by AddRow and the page end.
 //   FlushBands   the page-end rule: the incomplete group, then what the band buffers hold
 //   OutputRows   one band buffer to the printer (blank test, trim, passes), then the advance
 //   PrintNLine   the pending paper advance

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// Job and page framing: Setup, StartPage (set-up bytes and page buffers), EndPage, Shutdown.
+// Job and page framing: StartJob, StartPage (set-up bytes and page buffers), EndPage, EndJob;
+// the page limits every front end is held to.
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -10,12 +11,41 @@
 
 namespace kemb {
 
+Status UnsupportedPage(const char* field, unsigned value, const std::string& expected) {
+  return Status::Fail(std::string("Unsupported page: ") + field + "=" + std::to_string(value) +
+                      " (" + expected + ")");
+}
+
+Status CheckPageLimits(const PageDescription& page, const PageFieldNames& names) {
+  auto within = [](unsigned value, unsigned max) { return value >= 1 && value <= max; };
+  if (!within(page.width, kMaxPageWidth)) {
+    return UnsupportedPage(names.width, page.width,
+                           "must be 1 to " + std::to_string(kMaxPageWidth));
+  }
+  if (!within(page.height, kMaxPageHeight)) {
+    return UnsupportedPage(names.height, page.height,
+                           "must be 1 to " + std::to_string(kMaxPageHeight));
+  }
+  if (page.bytes_per_line != 3 * page.width) {
+    return UnsupportedPage(
+        names.bytes_per_line, page.bytes_per_line,
+        std::string("must be 3 x ") + names.width + " = " + std::to_string(3 * page.width));
+  }
+  const std::string resolutions = "must be 1 to " + std::to_string(kMaxResolution);
+  if (!within(page.xdpi, kMaxResolution))
+    return UnsupportedPage(names.xdpi, page.xdpi, resolutions);
+  if (!within(page.ydpi, kMaxResolution))
+    return UnsupportedPage(names.ydpi, page.ydpi, resolutions);
+  if (page.band_rows != 24) return UnsupportedPage(names.band_rows, page.band_rows, "must be 24");
+  return Status::Ok();
+}
+
 Status SinkStatus(const ByteSink& out) {
   if (out.Error() == 0) return Status::Ok();
   return Status::Fail(std::string("Unable to write to the printer: ") + std::strerror(out.Error()));
 }
 
-Status Setup(PrintState& state, ByteSink& out) {
+Status StartJob(PrintState& state, ByteSink& out) {
   static constexpr uint8_t kNuls[1024] = {};
   for (size_t left = kWakeUpNulCount; left > 0;) {
     size_t n = left < sizeof kNuls ? left : sizeof kNuls;
@@ -62,11 +92,8 @@ Status StartPage(PrintState& state, ByteSink& out, const PageDescription& page) 
   return SinkStatus(out);
 }
 
-Status EndPage(PrintState& state, ByteSink& out, FILE* log, const PageDescription& page) {
-  if (state.DotBytes != 0) {
-    std::fprintf(log, "DEBUG: Shingling0:%d\n", state.Shingling);
-    FlushBands(state, out, page);
-  }
+Status EndPage(PrintState& state, ByteSink& out, const PageDescription& page) {
+  if (state.DotBytes != 0) FlushBands(state, out, page);
   out.Put(0x0C);
   // The form feed moves to the next page; an advance still pending has no band to precede.
   state.LineNum = 0;
@@ -81,7 +108,7 @@ Status EndPage(PrintState& state, ByteSink& out, FILE* log, const PageDescriptio
   return SinkStatus(out);
 }
 
-Status Shutdown(PrintState& state, ByteSink& out) {
+Status EndJob(PrintState& state, ByteSink& out) {
   (state.SimulationTypeLQ == 1 ? LqCommands() : AlternateCommands()).EndJob(out);
   out.Flush();
   return SinkStatus(out);

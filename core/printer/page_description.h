@@ -6,9 +6,14 @@
 //   Content         what the page holds, as the front end was told; kAuto lets the engine decide
 //   PageDescription resolution, size in dots and rows, row bytes, paper length, band height
 //   kMaxPageWidth ...  the largest page any front end may describe
+//   CheckPageLimits    refuses a page beyond them, in the front end's own field names
+//   UnsupportedPage    the failure that names a field, its value and what it must be
 #pragma once
 
 #include <cstddef>
+#include <string>
+
+#include "printer/status.h"
 
 namespace kemb {
 
@@ -40,6 +45,22 @@ inline constexpr unsigned kMaxPageWidth = 14400;
 // of 8 units, within the 16-bit count of one paper move.
 inline constexpr unsigned kMaxPageHeight = 21600;
 inline constexpr unsigned kMaxResolution = 720;
+
+// A page's fields as a front end names them in its messages (the CUPS filter: the raster
+// header's fields).
+struct PageFieldNames {
+  const char* width = "width";
+  const char* height = "height";
+  const char* bytes_per_line = "bytes_per_line";
+  const char* xdpi = "xdpi";
+  const char* ydpi = "ydpi";
+  const char* band_rows = "band_rows";
+};
+
+// RGB rows whose size fits the buffers and every count the printer is sent; a failure names
+// the first field out of bounds and the value found.
+Status CheckPageLimits(const PageDescription& page, const PageFieldNames& names = {});
+Status UnsupportedPage(const char* field, unsigned value, const std::string& expected);
 
 // Page length in lines of 1/6 inch, rounded as the printer's set-up expects.
 unsigned PageLengthLines(const PageDescription& page);

@@ -21,14 +21,14 @@ namespace {
 // The content choice among the job's options, as the scheduler passes them: from `lp -o` and
 // from the PPD option of the same name alike. An unknown value is named once and printed as
 // auto.
-ContentChoice ContentFromOptions(const char* options, FILE* log) {
+Content ContentFromOptions(const char* options, FILE* log) {
   cups_option_t* parsed = nullptr;
   const int count = cupsParseOptions(options, 0, &parsed);
   const std::string option(kContentOption);
   const char* value = cupsGetOption(option.c_str(), count, parsed);
-  ContentChoice choice = ContentChoice::kAuto;
+  Content choice = Content::kAuto;
   if (value != nullptr) {
-    if (std::optional<ContentChoice> known = ParseContentChoice(value)) {
+    if (std::optional<Content> known = ParseContent(value)) {
       choice = *known;
     } else {
       // The value is the user's: it goes to the log on one line, control characters shown as ?.
@@ -75,11 +75,11 @@ int FilterMain(int argc, char** argv, const char* ppd_path, ByteSink& out, FILE*
   }
 
   Job job;
-  job.id = argv[1];
-  job.spool_dir = SpoolParent(std::getenv("TMPDIR"));
+  job.engine.id = argv[1];
+  job.engine.spool_dir = SpoolParent(std::getenv("TMPDIR"));
   job.raster = raster;
   job.ppd = ppd;
-  job.out = &out;
+  job.engine.out = &out;
   job.log = log;
   job.content = ContentFromOptions(argv[5], log);
   const int status = RunJob(job);

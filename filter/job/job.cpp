@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "job/cancel.h"
 #include "job/page_header.h"
@@ -44,17 +45,47 @@ std::string_view OutputTypeOf(const cups_page_header2_t& header) {
   return {header.OutputType, strnlen(header.OutputType, sizeof header.OutputType)};
 }
 
-// One raster page into the engine, row by row; a cancel stops the rows, not the page.
-Status PrintPage(const Job& job, PageEngine& engine, const cups_page_header2_t& header) {
+// One raster page into the engine, row by row; a cancel stops the rows, not the page. `row`
+// is the job's, grown to the widest page so far.
+Status PrintPage(const Job& job, PageEngine& engine, const cups_page_header2_t& header,
+                 std::vector<uint8_t>& row) {
   PageDescription page = DescribePage(header, job.ppd);
   page.content = job.content;  // from the job's options: the same for every page
   if (Status s = engine.StartPage(page); !s.ok()) return s;
-  const std::span<uint8_t> row = engine.RowBuffer();
+  row.resize(header.cupsBytesPerLine);
   for (unsigned y = 0; y < header.cupsHeight && !Canceled; ++y) {
     if (cupsRasterReadPixels(job.raster, row.data(), header.cupsBytesPerLine) == 0) break;
     if (Status s = engine.AddRow(row); !s.ok()) return s;
   }
-  return engine.FinishPage();
+  return engine.EndPage();
+}
+
+// From the wake-up to the last page; `pages` counts the pages begun.
+Status PrintPages(const Job& job, PageEngine& engine, int* pages) {
+  // The job's private folder is made here, and gone, after its files, however the job ends.
+  if (Status s = engine.StartJob(); !s.ok()) return s;
+  if (!IsOurProduct(job.ppd->product)) return Status::Fail("Brand Error");
+  if (!IsOurManufacturer(job.ppd->manufacturer)) return Status::Fail("Manufac Error");
+
+  cups_page_header2_t header;
+  std::vector<uint8_t> row;
+  while (cupsRasterReadHeader2(job.raster, &header)) {
+    if (Canceled) break;
+    const int page = ++*pages;
+    ReportPage(job.log, page, header);
+    header.cupsRowCount = 24;  // every band is 24 dots high, whatever the stream says
+
+    if (Status s = CheckPageHeader(header); !s.ok()) return s;
+    if (OutputTypeOf(header).empty()) return Status::Fail("OutputType Error");
+    if (Status s = PrintPage(job, engine, header, row); !s.ok()) return s;
+    // Page accounting for CUPS: each page goes out once; CUPS makes the copies.
+    std::fprintf(job.log, "PAGE: %d 1\n", page);
+    // CUPS shows the last message as the printer's and the job's status: a plain word after
+    // each page and at the end, not the last progress line of the engine.
+    std::fprintf(job.log, "INFO: Printed page %d\n", page);
+    if (Canceled) break;
+  }
+  return Status::Ok();
 }
 
 }  // namespace
@@ -74,57 +105,16 @@ PageDescription DescribePage(const cups_page_header2_t& header, const ppd_file_t
   return page;
 }
 
-bool IsValidJobId(const char* id) {
-  const size_t length = std::strlen(id);
-  if (length < 1 || length > 10) return false;
-  return std::strspn(id, "0123456789") == length;
-}
-
 int RunJob(const Job& job) {
-  JobSettings settings;
-  settings.id = job.id;
-  settings.spool_dir = job.spool_dir;
-  settings.halftoner = job.halftoner;
-  settings.halftone = job.halftone;
-  settings.allocator = job.allocator;
-  settings.out = job.out;
-  settings.log = job.log;
+  LineLog log(job.log);
+  JobSettings settings = job.engine;
+  settings.log = &log;
   // The process-wide flag of the SIGTERM handler, read through the job.
   settings.canceled = [] { return Canceled != 0; };
   PageEngine engine(settings);
-  if (Status s = engine.StartJob(); !s.ok()) return Fail(job, s);
-
-  if (!IsOurProduct(job.ppd->product)) {
-    std::fputs("ERROR: Brand Error\n", job.log);
-    return 1;
-  }
-  if (!IsOurManufacturer(job.ppd->manufacturer)) {
-    std::fputs("ERROR: Manufac Error\n", job.log);
-    return 1;
-  }
-
-  // Made before the first page and gone, after its files, however the job ends.
-  if (Status s = engine.MakeSpoolFolder(); !s.ok()) return Fail(job, s);
-  cups_page_header2_t header;
   int page = 0;
-  while (cupsRasterReadHeader2(job.raster, &header)) {
-    if (Canceled) break;
-    ++page;
-    ReportPage(job.log, page, header);
-    header.cupsRowCount = 24;  // every band is 24 dots high, whatever the stream says
-
-    if (Status s = CheckPageHeader(header); !s.ok()) return Fail(job, s);
-    if (OutputTypeOf(header).empty()) return Fail(job, Status::Fail("OutputType Error"));
-    if (Status s = PrintPage(job, engine, header); !s.ok()) return Fail(job, s);
-    // Page accounting for CUPS: each page goes out once; CUPS makes the copies.
-    std::fprintf(job.log, "PAGE: %d 1\n", page);
-    // CUPS shows the last message as the printer's and the job's status: a plain word after
-    // each page and at the end, not the last progress line of the engine.
-    std::fprintf(job.log, "INFO: Printed page %d\n", page);
-    if (Canceled) break;
-  }
-
-  if (Status s = engine.EndJob(); !s.ok()) return Fail(job, s);
+  // The engine decides what a failure leaves out: the reset, for one.
+  if (Status s = engine.EndJob(PrintPages(job, engine, &page)); !s.ok()) return Fail(job, s);
   if (page > 0) {
     if (!Canceled) std::fputs("INFO: Ready\n", job.log);
     return 0;

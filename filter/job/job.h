@@ -23,20 +23,14 @@
 namespace kemb {
 
 struct Job {
-  std::string id;                     // decimal job ID, used in the temporary file names
-  std::string spool_dir = "/tmp";     // where the job makes its private folder for page files
-  std::string halftoner = "kemb_ID";  // found on PATH
-  HalftoneRunner halftone;            // empty: run `halftoner`; fuzzers and tests put their own
-  ContentChoice content = ContentChoice::kAuto;  // what the user says the pages hold
-  Allocator* allocator = nullptr;     // the page buffers' blocks; nullptr: the heap
+  // Job ID, spool folder, halftoner, printer stream; RunJob adds the log and the cancel test.
+  // Fuzzers and tests put a halftoner of their own.
+  JobSettings engine;
+  Content content = Content::kAuto;  // what the user says the pages hold
   cups_raster_t* raster = nullptr;
   ppd_file_t* ppd = nullptr;
-  ByteSink* out = nullptr;
-  FILE* log = nullptr;
+  FILE* log = nullptr;  // CUPS's job log: standard error
 };
-
-// True for 1 to 10 decimal digits, the job IDs CUPS hands out.
-bool IsValidJobId(const char* id);
 
 // `header` as the job loop has it (cupsRowCount forced to 24, OutputType not empty).
 PageDescription DescribePage(const cups_page_header2_t& header, const ppd_file_t* ppd);

@@ -115,7 +115,7 @@ TEST_F(InProcessFault, SigtermWhileTheHalftonerRuns) {
   };
   for (const Case& c : {Case{"image written", true}, Case{"no image yet", false}}) {
     InProcessCall call = Call();
-    call.halftone = [&c](const std::string& base, unsigned xres, int mode) {
+    call.halftone = [&c](const std::string& base, unsigned xres, HalftoneMode mode) {
       Canceled = 1;
       return c.writes_image ? ThresholdHalftoner()(base, xres, mode) : Status::Ok();
     };

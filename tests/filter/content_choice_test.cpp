@@ -158,7 +158,8 @@ std::string WithoutStatusLines(const std::string& log) {
 }
 
 TEST(AutomaticContent, PrintsTodaysBytes) {
-  // Recorded with the filter as it was before the content choice: exit status, printer bytes
+  // Recorded with the filter as it was before the content choice (the picture fixtures' bytes
+  // again when the halftoner became model-based): exit status, printer bytes
   // and their FNV-1a hash, and the hash of the log with the job's folder as <folder> and its
   // ID in file names as #.
   // The raster of each job fixture, with the real halftoner and the WMZ-24 PPD.
@@ -169,20 +170,20 @@ TEST(AutomaticContent, PrintsTodaysBytes) {
     uint64_t out_hash, log_hash;
   };
   const Golden goldens[] = {
-      {"alt_picture_image", 0, 9890, 0xdeb5e17dc3ede972u, 0x7b9c4ca2b0a3e3ccu},
+      {"alt_picture_image", 0, 9890, 0xb89b40953f823487u, 0x7b9c4ca2b0a3e3ccu},
       {"alt_text_120", 0, 10320, 0x6221db62c3b42883u, 0x616c384e11d7ff0fu},
       {"alt_text_240", 0, 10720, 0xc011ac0bcb0007e3u, 0xd2027c5b4a065bb7u},
       {"bad_bits_per_color", 1, 9800, 0xd969f9443446b6c5u, 0x4fe80faf419b2ab9u},
       {"empty_output_type", 1, 9800, 0xd969f9443446b6c5u, 0x5803f2d9f14e0ecfu},
-      {"lq_picture_bad_image", 0, 9996, 0x673d929625d7fb32u, 0x14d3e4c6471fcb15u},
-      {"lq_picture_mode2", 0, 10237, 0x5eea87c5f618d2cau, 0x32fcef11c0bd2e29u},
-      {"lq_picture_mode3_360", 0, 10165, 0xa384d216a399f02bu, 0x2f29c887848221fdu},
-      {"lq_picture_no_image", 0, 9996, 0x673d929625d7fb32u, 0x14d3e4c6471fcb15u},
+      {"lq_picture_bad_image", 0, 9996, 0x4360e256ccc17d09u, 0x14d3e4c6471fcb15u},
+      {"lq_picture_mode2", 0, 10237, 0x885de664095c9729u, 0x32fcef11c0bd2e29u},
+      {"lq_picture_mode3_360", 0, 10165, 0x601ad7370f9fc29bu, 0x2f29c887848221fdu},
+      {"lq_picture_no_image", 0, 9996, 0x4360e256ccc17d09u, 0x14d3e4c6471fcb15u},
       {"lq_text_180", 0, 10417, 0x9a475b7164b21722u, 0x87d0c6fd8409efdeu},
       {"lq_text_180_okidata", 0, 10417, 0x9a475b7164b21722u, 0x87d0c6fd8409efdeu},
       {"lq_text_360_reduced", 0, 10038, 0xdadd806bf398ec91u, 0xb0719a61f0bc58cdu},
       {"lq_text_360x180", 0, 10327, 0xcc15b8678de9e133u, 0x78868f00abf031bcu},
-      {"mixed_pages", 0, 10300, 0xace2f043891a540fu, 0xab3df39898c5db9au},
+      {"mixed_pages", 0, 10300, 0x0e3604e21c4347edu, 0xab3df39898c5db9au},
       {"no_page", 1, 9802, 0x0dff82d48136904eu, 0xa74e5594f26aaf17u},
       {"short_page", 0, 9945, 0x599ce7f3899fab21u, 0x6372d7fea284d377u},
   };
@@ -255,8 +256,8 @@ RasterPage MixedPage() {
 }
 
 HalftoneRunner CheckerHalftoner(std::vector<std::string>* calls) {
-  return [calls](const std::string& base, unsigned xres, int mode) {
-    calls->push_back(std::to_string(xres) + " " + std::to_string(mode));
+  return [calls](const std::string& base, unsigned xres, HalftoneMode mode) {
+    calls->push_back(std::to_string(xres) + " " + std::to_string(static_cast<int>(mode)));
     std::ofstream image(base + ".pbm", std::ios::binary);
     image << "P4\n" << kWidth << " " << kHeight << "\n";
     for (unsigned y = 0; y < kHeight; ++y) {
@@ -277,7 +278,7 @@ struct ContentRun {
   std::vector<std::string> calls;
 };
 
-ContentRun RunWith(ContentChoice content, const RasterPage& page, const TempDir& dir,
+ContentRun RunWith(Content content, const RasterPage& page, const TempDir& dir,
                    const std::string& ppd) {
   ContentRun run;
   InProcessCall call;
@@ -295,8 +296,8 @@ TEST(TextAndGraphic, PictureFromTheImageTextAsOnTextPages) {
   const std::string ppd = WritePpd(ppd_dir.File("p.ppd"), "(KEMB-WMZ)", "KEMB");
   const RasterPage page = MixedPage();
   TempDir text_dir, mixed_dir;
-  const ContentRun text = RunWith(ContentChoice::kText, page, text_dir, ppd);
-  const ContentRun mixed = RunWith(ContentChoice::kTextAndGraphic, page, mixed_dir, ppd);
+  const ContentRun text = RunWith(Content::kText, page, text_dir, ppd);
+  const ContentRun mixed = RunWith(Content::kTextAndGraphic, page, mixed_dir, ppd);
   ASSERT_EQ(mixed.outcome.status, 0) << mixed.outcome.log;
   EXPECT_EQ(mixed.calls, std::vector<std::string>{"180 2"});
   EXPECT_EQ(mixed.outcome.left, std::vector<std::string>{});
@@ -350,8 +351,8 @@ TEST(TextAndGraphic, TextOnlyPageIsTheTextPath) {
     for (unsigned x = kPhotoArea.x0; x < kPhotoArea.x1; ++x) page.SetPixel(x, y, 255, 255, 255);
   }
   TempDir text_dir, mixed_dir;
-  const ContentRun text = RunWith(ContentChoice::kText, page, text_dir, ppd);
-  const ContentRun mixed = RunWith(ContentChoice::kTextAndGraphic, page, mixed_dir, ppd);
+  const ContentRun text = RunWith(Content::kText, page, text_dir, ppd);
+  const ContentRun mixed = RunWith(Content::kTextAndGraphic, page, mixed_dir, ppd);
   EXPECT_EQ(mixed.calls, std::vector<std::string>{});
   EXPECT_EQ(mixed.outcome.out, text.outcome.out);
 }
@@ -368,7 +369,7 @@ TEST(TextAndGraphic, Page360x360GoesToModeThree) {
   call.raster = RasterBytes({page});
   call.ppd = ppd;
   call.spool_dir = spool.path();
-  call.content = ContentChoice::kTextAndGraphic;
+  call.content = Content::kTextAndGraphic;
   call.halftone = CheckerHalftoner(&calls);
   const JobOutcome outcome = RunInProcess(call).outcome;
   EXPECT_EQ(outcome.status, 0) << outcome.log;

@@ -32,13 +32,13 @@ InProcessRun RunInProcess(const std::vector<uint8_t>& raster, const std::string&
   size_t log_size = 0;
   FILE* log = open_memstream(&log_text, &log_size);
   Job job;
-  job.id = "5";
-  job.spool_dir = spool_dir;
+  job.engine.id = "5";
+  job.engine.spool_dir = spool_dir;
   job.raster = stream.get();
   job.ppd = ppd;
-  job.out = &sink;
+  job.engine.out = &sink;
   job.log = log;
-  job.halftone = std::move(halftone);
+  job.engine.halftone = std::move(halftone);
   InProcessRun run;
   run.status = RunJob(job);
   std::fclose(log);
@@ -78,8 +78,9 @@ TEST(InProcessJob, HalftoneSeamSuppliesThePictureImage) {
   RasterPage photo(PageHeader(16, 24));
   std::fill(photo.rgb.begin(), photo.rgb.end(), 200);
   std::vector<std::string> calls;
-  auto halftone = [&](const std::string& base, unsigned xres, int mode) {
-    calls.push_back(base + " " + std::to_string(xres) + " " + std::to_string(mode));
+  auto halftone = [&](const std::string& base, unsigned xres, HalftoneMode mode) {
+    calls.push_back(base + " " + std::to_string(xres) + " " +
+                    std::to_string(static_cast<int>(mode)));
     std::ofstream image(base + ".pbm", std::ios::binary);
     image << "P4\n9 24\n";
     for (int y = 0; y < 24; ++y) image << '\x80' << '\x80';  // column 0, and column 8

@@ -44,13 +44,13 @@ TEST(InkCount, SumsAtTheBoundaries) {
 }
 
 TEST(ChooseHalftone, RatioBoundaries) {
-  EXPECT_EQ(ChooseHalftone(3.0 / 10), 0);
-  EXPECT_EQ(ChooseHalftone(29.0 / 100), 3);
-  EXPECT_EQ(ChooseHalftone(1.0 / 10), 3);
-  EXPECT_EQ(ChooseHalftone(9.0 / 100), 2);
-  EXPECT_EQ(ChooseHalftone(0.0), 2);
-  EXPECT_EQ(ChooseHalftone(1.0), 0);
-  EXPECT_EQ(ChooseHalftone(InkCount{}.Ratio()), 0);
+  EXPECT_EQ(ChooseHalftone(3.0 / 10), HalftoneMode::kThreshold);
+  EXPECT_EQ(ChooseHalftone(29.0 / 100), HalftoneMode::kSolidDark);
+  EXPECT_EQ(ChooseHalftone(1.0 / 10), HalftoneMode::kSolidDark);
+  EXPECT_EQ(ChooseHalftone(9.0 / 100), HalftoneMode::kDiffuseAll);
+  EXPECT_EQ(ChooseHalftone(0.0), HalftoneMode::kDiffuseAll);
+  EXPECT_EQ(ChooseHalftone(1.0), HalftoneMode::kThreshold);
+  EXPECT_EQ(ChooseHalftone(InkCount{}.Ratio()), HalftoneMode::kThreshold);
   EXPECT_EQ(RatioText(InkCount{}.Ratio()), "nan");
   EXPECT_EQ(RatioText(-std::nan("")), "nan");
   EXPECT_EQ(RatioText(0.05), "0.05");

@@ -138,13 +138,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(log != nullptr, "open_memstream failed");
 
   kemb::Job job;
-  job.id = "1";
-  job.spool_dir = setting->spool_dir;
+  job.engine.id = "1";
+  job.engine.spool_dir = setting->spool_dir;
   job.raster = stream.get();
   job.ppd = size % 2 ? setting->okidata_ppd : setting->ppd;
-  job.out = &sink;
+  job.engine.out = &sink;
   job.log = log;
-  job.halftone = [&input](const std::string& base, unsigned, int) {
+  job.engine.halftone = [&input](const std::string& base, unsigned, kemb::HalftoneMode) {
     if (!input.image) return ImageFromSpool(base);
     if (!input.image->empty()) WriteImage(base + ".pbm", input.image->data(), input.image->size());
     return Status::Ok();

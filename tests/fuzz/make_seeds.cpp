@@ -124,13 +124,13 @@ Bytes FilterOutput(const Bytes& raster, const std::string& ppd_path, const std::
   kemb::MemorySink sink;
   FILE* log = std::fopen("/dev/null", "w");
   kemb::Job job;
-  job.id = "1";
-  job.spool_dir = spool_dir;
+  job.engine.id = "1";
+  job.engine.spool_dir = spool_dir;
   job.raster = stream.get();
   job.ppd = ppd;
-  job.out = &sink;
+  job.engine.out = &sink;
   job.log = log;
-  job.halftone = [](const std::string& base, unsigned, int) {
+  job.engine.halftone = [](const std::string& base, unsigned, kemb::HalftoneMode) {
     kemb::testing::WriteFile(base + ".pbm", Pbm(20, 16));
     return kemb::Status::Ok();
   };

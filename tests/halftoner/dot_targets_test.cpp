@@ -12,12 +12,12 @@ namespace {
 struct PixelCase {
   uint8_t r, g, b;
   const char* what;
-  int32_t mixed;  // expected in kMixed; 0 means "toned by the curve"
+  int32_t mixed;  // expected in kSolidDark; 0 means "toned by the curve"
 };
 
 // Each case fills a row of 16 pixels, so the vector path (blocks of 8) and the plain loop
 // (the rest of the row) both meet it.
-TEST(DotTargets, MixedModeForcesDarkNeutralsAndNearBlackAndPaper) {
+TEST(DotTargets, SolidDarkModeForcesDarkNeutralsAndNearBlackAndPaper) {
   const PixelCase cases[] = {
       {0, 0, 0, "black", kForceDot},
       {100, 100, 100, "grey 100", kForceDot},
@@ -37,15 +37,15 @@ TEST(DotTargets, MixedModeForcesDarkNeutralsAndNearBlackAndPaper) {
       {244, 244, 243, "sum 731", kForceBlank},
       {255, 255, 255, "white", kForceBlank},
   };
-  const ToneCurve curve(180);
+  const ToneCurve curve;
   constexpr size_t kRow = 16;
   for (const PixelCase& c : cases) {
     std::vector<uint8_t> rgb;
     for (size_t x = 0; x < kRow; ++x) rgb.insert(rgb.end(), {c.r, c.g, c.b});
     std::vector<int32_t> mixed(kRow), picture(kRow);
-    MakeTargets(rgb, Mode::kMixed, curve, mixed);
-    MakeTargets(rgb, Mode::kPicture, curve, picture);
-    const int32_t toned = curve.Density(Lightness(c.r, c.g, c.b));
+    MakeTargets(rgb, HalftoneMode::kSolidDark, curve, mixed);
+    MakeTargets(rgb, HalftoneMode::kDiffuseAll, curve, picture);
+    const int32_t toned = curve.Coverage(Lightness(c.r, c.g, c.b));
     for (size_t x = 0; x < kRow; ++x) {
       EXPECT_EQ(mixed[x], c.mixed != 0 ? c.mixed : toned) << c.what << " in mode 3, pixel " << x;
       EXPECT_EQ(picture[x], toned) << c.what << " in mode 2, pixel " << x;
@@ -63,12 +63,12 @@ TEST(DotTargets, NeutralGreyKeepsItsValueAndGreenWeighsMost) {
 }
 
 TEST(DotTargets, EveryPixelOfARowIsConverted) {
-  const ToneCurve curve(360);
+  const ToneCurve curve;
   const std::vector<uint8_t> rgb = {0, 0, 0, 128, 128, 128, 255, 255, 255, 200, 200, 200};
   std::vector<int32_t> targets(4, -99);
-  MakeTargets(rgb, Mode::kPicture, curve, targets);
+  MakeTargets(rgb, HalftoneMode::kDiffuseAll, curve, targets);
   for (size_t x = 0; x < targets.size(); ++x) {
-    EXPECT_EQ(targets[x], curve.Density(rgb[3 * x])) << "column " << x;
+    EXPECT_EQ(targets[x], curve.Coverage(rgb[3 * x])) << "column " << x;
   }
 }
 

@@ -70,6 +70,47 @@ double DotImage::DotShare(const Rect& rect) const {
   return static_cast<double>(dots) / static_cast<double>(rect.width * rect.height);
 }
 
+double PaperCoverage(const std::function<bool(size_t x, size_t y)>& dot, size_t width,
+                     size_t height, const Rect& rect, int xres) {
+  constexpr int kSamples = 6;  // per cell side, each jittered: a fixed grid has a bias of its own
+  uint32_t jitter = 12345;
+  const auto next = [&jitter] {
+    jitter = jitter * 1664525u + 1013904223u;
+    return (jitter >> 8) / 16777216.0;
+  };
+  const double column = 25.4 / xres, row = 25.4 / 180, radius = 0.125;
+  const auto reach_x = static_cast<ptrdiff_t>(radius / column) + 1;
+  const auto reach_y = static_cast<ptrdiff_t>(radius / row) + 1;
+  size_t inked = 0, samples = 0;
+  for (size_t y = rect.y; y < rect.y + rect.height; ++y) {
+    for (size_t x = rect.x; x < rect.x + rect.width; ++x) {
+      for (int j = 0; j < kSamples; ++j) {
+        for (int i = 0; i < kSamples; ++i) {
+          const double sx = (static_cast<double>(x) + (i + next()) / kSamples) * column;
+          const double sy = (static_cast<double>(y) + (j + next()) / kSamples) * row;
+          bool any = false;
+          for (ptrdiff_t dy = -reach_y; dy <= reach_y && !any; ++dy) {
+            for (ptrdiff_t dx = -reach_x; dx <= reach_x && !any; ++dx) {
+              const ptrdiff_t cx = static_cast<ptrdiff_t>(x) + dx;
+              const ptrdiff_t cy = static_cast<ptrdiff_t>(y) + dy;
+              if (cx < 0 || cy < 0 || cx >= static_cast<ptrdiff_t>(width) ||
+                  cy >= static_cast<ptrdiff_t>(height) || !dot(cx, cy)) {
+                continue;
+              }
+              const double ex = sx - (static_cast<double>(cx) + 0.5) * column;
+              const double ey = sy - (static_cast<double>(cy) + 0.5) * row;
+              any = ex * ex + ey * ey < radius * radius;
+            }
+          }
+          inked += any;
+          ++samples;
+        }
+      }
+    }
+  }
+  return static_cast<double>(inked) / static_cast<double>(samples);
+}
+
 std::optional<std::string> ReadDotImage(const std::string& path, size_t width, size_t height,
                                         DotImage* image) {
   const std::string file = ReadFile(path);

@@ -5,11 +5,13 @@
 //   FilterHeader        parses a PBM header the filter's way: 3 bytes, a size line
 //                       ending within the next 18
 //   DotImage            a read-back image: Dot(x, y), DotShare over a rectangle
+//   PaperCoverage       the inked share of a rectangle on paper, each dot a 0.25 mm disc
 //   ReadDotImage        checks the header form and the file size, then loads the rows
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -71,6 +73,11 @@ class DotImage {
   }
   double DotShare(const Rect& rect) const;
 };
+
+// Dots at a column pitch of 1/xres inch and a row pitch of 1/180 inch, each inking a disc of
+// 0.25 mm; counted at jittered points inside `rect`, with the dots round it taken into account.
+double PaperCoverage(const std::function<bool(size_t x, size_t y)>& dot, size_t width,
+                     size_t height, const Rect& rect, int xres);
 
 // Fails (returns the reason) unless the header is exactly "P4\n<w> <h>\n" with the expected
 // size, the filter parses the same size and header length from it, the rows fill the

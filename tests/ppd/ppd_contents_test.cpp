@@ -110,7 +110,7 @@ TEST_P(Contents, ContentChoice) {
             (std::vector<std::string>{"auto", "text", "photo", "graphic", "text-and-graphic"}))
       << model.file;
   for (const std::string& keyword : keywords) {
-    EXPECT_TRUE(ParseContentChoice(keyword).has_value()) << model.file << ": " << keyword;
+    EXPECT_TRUE(ParseContent(keyword).has_value()) << model.file << ": " << keyword;
   }
   EXPECT_EQ(DefaultChoice("print-content-optimize"), "auto") << model.file;
   const ppd_option_t* option = FindOption(ppd_.get(), "print-content-optimize");

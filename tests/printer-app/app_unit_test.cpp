@@ -331,15 +331,13 @@ std::vector<uint8_t> Print(const SheetFormat& sheet, const std::vector<std::vect
   settings.id = "77";
   settings.spool_dir = dir.path();
   settings.out = &out;
-  static FILE* quiet = std::fopen("/dev/null", "w");
-  settings.log = quiet;
   settings.halftone = InProcessHalftoner(nullptr);
   PageEngine engine(settings);
   SheetFeed feed(engine);
   EXPECT_TRUE(engine.StartJob().ok());
-  EXPECT_TRUE(feed.StartSheet(*FindModel("kemb_wmz24"), sheet, Content::kAuto).ok());
-  for (unsigned y = 0; y < lines.size(); ++y) EXPECT_TRUE(feed.AddLine(y, lines[y]).ok());
-  EXPECT_TRUE(feed.FinishSheet().ok());
+  EXPECT_TRUE(feed.StartPage(*FindModel("kemb_wmz24"), sheet, Content::kAuto).ok());
+  for (unsigned y = 0; y < lines.size(); ++y) EXPECT_TRUE(feed.AddRow(y, lines[y]).ok());
+  EXPECT_TRUE(feed.EndPage().ok());
   EXPECT_TRUE(engine.EndJob().ok());
   return out.bytes;
 }

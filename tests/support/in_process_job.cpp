@@ -69,15 +69,15 @@ InProcessRun RunInProcess(const InProcessCall& call) {
   FILE* log = open_memstream(&log_text, &log_size);
 
   Job job;
-  job.id = call.job_id;
-  job.spool_dir = call.spool_dir;
+  job.engine.id = call.job_id;
+  job.engine.spool_dir = call.spool_dir;
   job.raster = raster;
   job.ppd = ppd;
-  job.out = &sink;
+  job.engine.out = &sink;
   job.log = log;
-  job.halftone = call.halftone;
+  job.engine.halftone = call.halftone;
   job.content = call.content;
-  job.allocator = call.allocator;
+  job.engine.allocator = call.allocator;
   InProcessRun run;
   JobOutcome& outcome = run.outcome;
   outcome.status = RunJob(job);
@@ -108,7 +108,7 @@ void* FailingAllocator::Zeroed(size_t size) {
 }
 
 HalftoneRunner ThresholdHalftoner() {
-  return [](const std::string& base, unsigned, int) {
+  return [](const std::string& base, unsigned, HalftoneMode) {
     std::ifstream ppm(base + ".ppm", std::ios::binary);
     std::string magic;
     unsigned width = 0, height = 0, max = 0;

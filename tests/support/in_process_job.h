@@ -28,7 +28,7 @@ struct InProcessCall {
   std::string spool_dir;  // a folder of the test's own, empty before the job
   std::string job_id = "5";
   HalftoneRunner halftone;  // empty: the halftoner program on PATH
-  ContentChoice content = ContentChoice::kAuto;
+  Content content = Content::kAuto;
   Allocator* allocator = nullptr;
   size_t cancel_at_raster_byte = kNever;  // SIGTERM as libcups reads this byte of the stream
   size_t cancel_at_write = kNever;        // SIGTERM at this printer write, counted from 1

@@ -72,14 +72,15 @@ std::string EngineLines(const std::string& log, const std::string& job_id) {
   return kept;
 }
 
+// The engine's events as the filter writes them, kept in memory.
 class MemoryLog {
  public:
-  MemoryLog() : file_(open_memstream(&text_, &size_)) {}
+  MemoryLog() : file_(open_memstream(&text_, &size_)), lines_(file_) {}
   ~MemoryLog() {
     if (file_) std::fclose(file_);
     std::free(text_);
   }
-  FILE* get() { return file_; }
+  JobLog* get() { return &lines_; }
   std::string Text() {
     std::fflush(file_);
     return std::string(text_, size_);
@@ -89,6 +90,7 @@ class MemoryLog {
   char* text_ = nullptr;
   size_t size_ = 0;
   FILE* file_;
+  LineLog lines_;
 };
 
 // The page files in the jobs' private folders below `spool`.
@@ -121,13 +123,13 @@ void PushPage(PageEngine& engine, const Page& page, unsigned dpi,
   for (unsigned y = 0; y < page.height; ++y) {
     ASSERT_TRUE(engine.AddRow({page.rgb.data() + y * row_bytes, row_bytes}).ok());
   }
-  const Status finished = engine.FinishPage();
+  const Status finished = engine.EndPage();
   ASSERT_TRUE(finished.ok()) << finished.error;
 }
 
 // Settings of a job whose printer bytes and log stay in memory.
 JobSettings SettingsFor(const std::string& id, const std::string& spool_dir, ByteSink* out,
-                        FILE* log) {
+                        JobLog* log) {
   JobSettings settings;
   settings.id = id;
   settings.spool_dir = spool_dir;
@@ -197,7 +199,7 @@ TEST_F(PageEngineTest, ContentChoiceAsTheFilterPrintsIt) {
   const std::string ppd = WritePpd(dir_.File("kemb.ppd"), "(KEMB-WMZ)", "KEMB");
   for (const char* keyword : {"auto", "text", "photo", "graphic", "text-and-graphic"}) {
     SCOPED_TRACE(keyword);
-    const std::optional<ContentChoice> content = ParseContentChoice(keyword);
+    const std::optional<Content> content = ParseContent(keyword);
     ASSERT_TRUE(content.has_value());
     FilterCall call;
     const std::string job_id = UniqueJobId();
@@ -256,7 +258,7 @@ TEST(PageEngine, TwoJobsInOneProcess) {
     }
   }
   cancel_second = true;
-  for (int j = 0; j < 2; ++j) ASSERT_TRUE(engines[j]->FinishPage().ok());
+  for (int j = 0; j < 2; ++j) ASSERT_TRUE(engines[j]->EndPage().ok());
   for (int j = 0; j < 2; ++j) ASSERT_TRUE(engines[j]->EndJob().ok());
 
   EXPECT_FALSE(engines[0]->canceled());
@@ -308,9 +310,9 @@ TEST(PageEngine, JobIdsOtherThanNumbersAreRefused) {
   for (const char* id : {"", "../5", "5/6", "12345678901", "5 "}) {
     TempDir spool;
     MemorySink sink;
-    JobSettings settings = SettingsFor(id, spool.path(), &sink, stderr);
+    JobSettings settings = SettingsFor(id, spool.path(), &sink, nullptr);
     PageEngine engine(settings);
-    EXPECT_EQ(engine.MakeSpoolFolder().error, "Invalid job ID") << id;
+    EXPECT_EQ(engine.StartJob().error, "Invalid job ID") << id;
     EXPECT_FALSE(engine.StartPage(Describe(Page{2, 1, {}}, 180)).ok()) << id;
     EXPECT_TRUE(sink.bytes.empty()) << id;
     EXPECT_TRUE(spool.Entries().empty()) << id;
@@ -325,11 +327,16 @@ TEST(PageEngine, RowsOutsideAPageAreRefused) {
   JobSettings settings = SettingsFor("9", spool.path(), &sink, log.get());
   PageEngine engine(settings);
   const uint8_t row[6] = {0, 0, 0, 255, 255, 255};
-  EXPECT_FALSE(engine.AddRow(row).ok());
-  EXPECT_FALSE(engine.FinishPage().ok());
-  EXPECT_TRUE(sink.bytes.empty());
-
   Page page{2, 1, std::vector<uint8_t>(row, row + 6)};
+  EXPECT_FALSE(engine.StartPage(Describe(page, 180)).ok()) << "before StartJob";
+  EXPECT_TRUE(sink.bytes.empty());
+  ASSERT_TRUE(engine.StartJob().ok());
+  EXPECT_FALSE(engine.StartJob().ok()) << "a second start";
+  const size_t woken = sink.bytes.size();
+  EXPECT_FALSE(engine.AddRow(row).ok());
+  EXPECT_FALSE(engine.EndPage().ok());
+  EXPECT_EQ(sink.bytes.size(), woken);
+
   ASSERT_TRUE(engine.StartPage(Describe(page, 180)).ok());
   EXPECT_FALSE(engine.StartPage(Describe(page, 180)).ok());
   ASSERT_TRUE(engine.AddRow(row).ok());
@@ -343,6 +350,46 @@ TEST(PageEngine, RowsOutsideAPageAreRefused) {
   ASSERT_TRUE(engine.StartPage(Describe(page, 180)).ok());
   EXPECT_FALSE(engine.AddRow(std::span<const uint8_t>(row, 3)).ok());
   EXPECT_TRUE(PageFiles(spool).empty());
+}
+
+// The engine owns what follows a failure: after a failed page, or a failure the front end hands
+// in, EndJob sends no reset and returns the failure; after a good job it resets the printer.
+TEST(PageEngine, EndJobResetsOnlyAJobThatDidNotFail) {
+  struct Case {
+    const char* what;
+    bool page_fails;
+    Status outcome;
+    const char* error;  // nullptr: EndJob succeeds and resets
+  };
+  const Case cases[] = {
+      {"good job", false, Status::Ok(), nullptr},
+      {"front end's failure", false, Status::Fail("Brand Error"), "Brand Error"},
+      {"failed page", true, Status::Ok(), "A page of the job failed"},
+  };
+  const uint8_t row[6] = {0, 0, 0, 255, 255, 255};
+  const Page page{2, 1, std::vector<uint8_t>(row, row + 6)};
+  for (const Case& c : cases) {
+    TempDir spool;
+    MemorySink sink;
+    PageEngine engine(SettingsFor("9", spool.path(), &sink, nullptr));
+    ASSERT_TRUE(engine.StartJob().ok()) << c.what;
+    ASSERT_TRUE(engine.StartPage(Describe(page, 180)).ok()) << c.what;
+    if (c.page_fails) {
+      EXPECT_FALSE(engine.AddRow(std::span<const uint8_t>(row, 3)).ok()) << c.what;
+    } else {
+      ASSERT_TRUE(engine.AddRow(row).ok()) << c.what;
+      ASSERT_TRUE(engine.EndPage().ok()) << c.what;
+    }
+    const size_t page_end = sink.bytes.size();
+    const Status ended = engine.EndJob(c.outcome);
+    if (c.error == nullptr) {
+      EXPECT_TRUE(ended.ok()) << c.what << ": " << ended.error;
+      EXPECT_GT(sink.bytes.size(), page_end) << c.what << ": no reset";
+    } else {
+      EXPECT_EQ(ended.error, c.error) << c.what;
+      EXPECT_EQ(sink.bytes.size(), page_end) << c.what << ": bytes after the failure";
+    }
+  }
 }
 
 }  // namespace

@@ -136,7 +136,7 @@ TEST(BandAssembly, PaddingBitsPastTheLastColumnNeverPrint) {
   for (unsigned xdpi : {60u, 180u}) {
     PrinterPage page(PageHeader(5, 8, xdpi, xdpi));
     page.state.Planes[0].data()[0] = 0xFF;
-    ASSERT_TRUE(OutputLine(page.state, page.sink, page.page, page.state.Planes[0].span()).ok());
+    ASSERT_TRUE(AddRow(page.state, page.sink, page.page, page.state.Planes[0].span()).ok());
     page.BlankRows(7);
     page.End();
     Bytes sent = page.Sent();

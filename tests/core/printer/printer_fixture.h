@@ -21,26 +21,23 @@ class PrinterPage {
   explicit PrinterPage(const cups_page_header2_t& h) : header(h) {
     header.cupsRowCount = 24;
     page = DescribePage(header, nullptr);
-    log_ = std::tmpfile();
     Status s = StartPage(state, sink, page);
     setup_bytes = sink.bytes.size();
     ok = s.ok();
   }
-  ~PrinterPage() { std::fclose(log_); }
-
   // Feeds one dot row whose set dots are `columns`.
   void Row(std::initializer_list<unsigned> columns) {
     uint8_t* row = state.Planes[0].data();
     std::fill(row, row + header.cupsBytesPerLine, 0);
     for (unsigned x : columns) row[x / 8] |= 0x80 >> (x % 8);
-    Status s = OutputLine(state, sink, page, state.Planes[0].span());
+    Status s = AddRow(state, sink, page, state.Planes[0].span());
     ok = ok && s.ok();
   }
   void BlankRows(int count) {
     for (int i = 0; i < count; ++i) Row({});
   }
   void End() {
-    Status s = EndPage(state, sink, log_, page);
+    Status s = EndPage(state, sink, page);
     ok = ok && s.ok();
   }
   // What went out after the page set-up.
@@ -52,9 +49,6 @@ class PrinterPage {
   MemorySink sink;
   size_t setup_bytes = 0;
   bool ok = false;
-
- private:
-  FILE* log_;
 };
 
 inline Bytes Cat(std::initializer_list<Bytes> parts) {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Round trip: random dot pages through StartPage, OutputLine and EndPage, read back by the
+// Round trip: random dot pages through StartPage, AddRow and EndPage, read back by the
 // independent decoder, must come out dot for dot where the command set's advances close. Where
 // they do not (LQ at 60, 120, 240 and 360 x 360 dpi), the test pins where the dots land.
 #include <gtest/gtest.h>
@@ -37,14 +37,15 @@ DotPage RandomPage(unsigned width, unsigned height, double density, std::mt19937
   return page;
 }
 
-// The printer stream of one page: set-up, every row through OutputLine, page end.
+// The printer stream of one page: set-up, every row through AddRow, page end.
 Bytes PrintPage(const DotPage& page, const char* type, unsigned xdpi, unsigned ydpi) {
   PrinterPage printer(PageHeader(page.width, page.height, xdpi, ydpi, type));
   EXPECT_TRUE(printer.ok);
   for (unsigned y = 0; y < page.height; ++y) {
     std::copy_n(page.rows.begin() + y * page.RowBytes(), page.RowBytes(),
                 printer.state.Planes[0].data());
-    EXPECT_TRUE(OutputLine(printer.state, printer.sink, printer.page, printer.state.Planes[0].span()).ok());
+    EXPECT_TRUE(
+        AddRow(printer.state, printer.sink, printer.page, printer.state.Planes[0].span()).ok());
   }
   printer.End();
   return printer.sink.bytes;
