@@ -14,15 +14,12 @@
 
 #include <pappl/pappl.h>
 
+#include "format_sniff.h"
 #include "job_run.h"
 #include "models.h"
 #include "sheet_feed.h"
 
 namespace kemb::app {
-
-// The driver's own document format: PWG, Apple or CUPS raster, which the application reads
-// from the spooled file. PAPPL looks for a filter to it before its own to image/pwg-raster.
-inline constexpr const char* kDriverFormat = "application/vnd.kemb-raster";
 
 std::vector<pappl_pr_driver_t>& DriverList();
 

@@ -20,6 +20,7 @@
 #include <png.h>
 
 #include "driver.h"
+#include "format_sniff.h"
 #include "job_run.h"
 
 namespace kemb::app {
@@ -268,8 +269,9 @@ bool DecodePng(pappl_job_t* job, FILE* fp, Image* image) {
   return true;
 }
 
-// The job's document, or false (with the job's error) when it cannot be opened.
-FILE* OpenDocument(pappl_job_t* job, const char* kind) {
+// The job's document, or false (with the job's error) when it cannot be opened or is not of
+// its format.
+FILE* OpenDocument(pappl_job_t* job, const char* kind, const char* format) {
   const char* filename = papplJobGetFilename(job);
   if (!filename) {
     // A job cancelled before it started has lost its document.
@@ -277,9 +279,16 @@ FILE* OpenDocument(pappl_job_t* job, const char* kind) {
     return nullptr;
   }
   FILE* fp = fopen(filename, "rbe");
-  if (!fp)
+  if (!fp) {
     Fail(job, PAPPL_JREASON_ERRORS_DETECTED,
          std::string("Unable to open ") + kind + " file: " + std::strerror(errno));
+    return nullptr;
+  }
+  if (const std::string wrong = FormatMismatch(format, ReadHead(filename)); !wrong.empty()) {
+    Fail(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, wrong);
+    fclose(fp);
+    return nullptr;
+  }
   return fp;
 }
 
@@ -315,7 +324,7 @@ void InstallImageFilters(pappl_system_t* system) {
 }
 
 bool JpegFilter(pappl_job_t* job, pappl_device_t* device, void*) {
-  FILE* fp = OpenDocument(job, "JPEG");
+  FILE* fp = OpenDocument(job, "JPEG", "image/jpeg");
   if (!fp) return false;
   Image image;
   pappl_pr_options_t* options = nullptr;
@@ -327,7 +336,7 @@ bool JpegFilter(pappl_job_t* job, pappl_device_t* device, void*) {
 }
 
 bool PngFilter(pappl_job_t* job, pappl_device_t* device, void*) {
-  FILE* fp = OpenDocument(job, "PNG");
+  FILE* fp = OpenDocument(job, "PNG", "image/png");
   if (!fp) return false;
   Image image;
   bool ok = DecodePng(job, fp, &image);

@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "driver.h"
+#include "format_sniff.h"
 #include "job_run.h"
 
 extern char** environ;
@@ -154,6 +155,13 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
   if (!filename) {
     // A job cancelled before it started has lost its document.
     if (!run->canceled()) run->Fail("The job has no document");
+    return false;
+  }
+  // Ghostscript would read anything, or nothing, and say so in words of its own.
+  if (const std::string wrong = FormatMismatch("application/pdf", ReadHead(filename));
+      !wrong.empty()) {
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+    run->Fail(wrong);
     return false;
   }
   pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, true);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// System set-up: option parsing, default folders, filters, state file (and recovery of jobs a
+// System set-up: option parsing, default folders, filters and document typing, state file (and recovery of jobs a
 // stopped server left), printer limits, admission.
 #include "system.h"
 
@@ -170,6 +170,14 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* da
   std::vector<pappl_pr_driver_t>& drivers = DriverList();
   papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), AutoAdd,
                                LimitJobs, DriverCallback, data);
+  // PAPPL types a document sent without a format by a few magic numbers of its own (a JPEG
+  // only with a JFIF or Exif marker); ours are asked for what it does not know.
+  papplSystemSetMIMECallback(
+      system,
+      [](const unsigned char* header, size_t size, void*) {
+        return FormatOf(std::span<const uint8_t>(header, size));
+      },
+      nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", kDriverFormat, PdfFilter, nullptr);
   papplSystemAddMIMEFilter(system, kDriverFormat, kDriverFormat, RasterFilter, nullptr);
   InstallImageFilters(system);

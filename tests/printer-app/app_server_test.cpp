@@ -17,6 +17,8 @@
 //   RasterTypes  every PWG raster type and resolution prints as the filter prints the same
 //                page, streamed or as the driver's own format, or is refused before a byte
 //   Copies       copies=N prints every format's pages N times, collated, and counts them
+//   Formats      a document sent without its format prints as with it (a JPEG without a JFIF
+//                marker too); one whose content contradicts its format is refused by name
 //   PrinterActions  Identify-Printer rings the bell and sends nothing else; the web page's
 //                "Print Test Page" form (with its session field) prints the test page
 #include <gtest/gtest.h>
@@ -734,6 +736,21 @@ TEST_F(ImageJobs, JpegAndPngPrintAtTheResolutionPrintQualityMapsTo) {
   EXPECT_EQ(printed["JPEG high"], printed["JPEG printer-resolution 360x180"]);
 }
 
+// A document the application must refuse as of the wrong format: aborted, reason
+// document-format-error, no byte on the device. Its job-state-message.
+std::string RefusedAlone(AppServer& server, Ipp& ipp, const std::string& printer,
+                         const std::vector<uint8_t>& doc, const std::string& format) {
+  const size_t before = FileSize(server.DevicePath(printer));
+  Submitted job = ipp.Print(printer, doc, format);
+  EXPECT_EQ(job.status, IPP_STATUS_OK) << job.message;
+  if (job.status != IPP_STATUS_OK) return job.message;
+  EXPECT_EQ(ipp.Wait(printer, {job.job_id})[job.job_id], IPP_JSTATE_ABORTED);
+  EXPECT_EQ(FileSize(server.DevicePath(printer)), before) << "bytes reached the printer";
+  const JobStatus status = StatusOf(ipp, printer, job.job_id);
+  EXPECT_NE(status.reasons.find("document-format-error"), std::string::npos) << status.reasons;
+  return status.message;
+}
+
 TEST_F(ImageJobs, BrokenImageAbortsWithAMessageAndSendsNothingAndTheNextJobPrints) {
   const std::string dir = server_->dir();
   const std::vector<uint8_t> jpeg = Picture(dir, "jpeg", "picture.jpg");
@@ -750,23 +767,17 @@ TEST_F(ImageJobs, BrokenImageAbortsWithAMessageAndSendsNothingAndTheNextJobPrint
   };
   const Case cases[] = {
       {"garbage JPEG", text("this is not a JPEG image at all"), "image/jpeg",
-       "Unable to read the JPEG image: Not a JPEG file"},
+       "The document was sent as image/jpeg but is not a JPEG image: it is text"},
       {"truncated JPEG", half(jpeg), "image/jpeg",
        "Unable to read the JPEG image: Premature end of JPEG file"},
       {"garbage PNG", text("this is not a PNG image at all"), "image/png",
-       "Unable to read the PNG image: "},
+       "The document was sent as image/png but is not a PNG image: it is text"},
       {"truncated PNG", half(png), "image/png", "Unable to read the PNG image: "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const size_t before = FileSize(server_->DevicePath("lq"));
-    Submitted job = ipp_->Print("lq", c.doc, c.format);
-    ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
-    EXPECT_EQ(ipp_->Wait("lq", {job.job_id})[job.job_id], IPP_JSTATE_ABORTED);
-    EXPECT_EQ(FileSize(server_->DevicePath("lq")), before) << "bytes reached the printer";
-    const JobStatus status = StatusOf(*ipp_, "lq", job.job_id);
-    EXPECT_EQ(status.message.rfind(c.message, 0), 0u) << status.message;
-    EXPECT_NE(status.reasons.find("document-format-error"), std::string::npos) << status.reasons;
+    const std::string message = RefusedAlone(*server_, *ipp_, "lq", c.doc, c.format);
+    EXPECT_EQ(message.rfind(c.message, 0), 0u) << message;
   }
   const Densities next = ImageDensities(dir, PrintAlone(*server_, *ipp_, "lq", jpeg, "image/jpeg"));
   EXPECT_TRUE(next.clean) << next.listing;
@@ -1181,6 +1192,72 @@ TEST_F(Copies, EveryFormatPrintsItsPagesCopiesTimesCollatedAndCountsThem) {
       EXPECT_TRUE(got == want) << FirstDifference(got, want);
     }
   }
+}
+
+using Formats = AppSuite;
+
+// The JPEG without its JFIF (APP0) segment, as some cameras and scanners write it.
+std::vector<uint8_t> WithoutJfif(const std::vector<uint8_t>& jpeg) {
+  if (jpeg.size() < 6 || jpeg[2] != 0xff || jpeg[3] != 0xe0) return {};
+  const size_t length = static_cast<size_t>(jpeg[4]) << 8 | jpeg[5];
+  std::vector<uint8_t> bare(jpeg.begin(), jpeg.begin() + 2);
+  bare.insert(bare.end(), jpeg.begin() + 4 + static_cast<long>(length), jpeg.end());
+  return bare;
+}
+
+TEST_F(Formats, DocumentsWithoutTheirFormatPrintAsWithItAndContradictionsAreRefusedByName) {
+  const std::string dir = server_->dir();
+  const std::vector<uint8_t> jpeg = Picture(dir, "jpeg", "picture.jpg");
+  const std::vector<uint8_t> bare_jpeg = WithoutJfif(jpeg);
+  ASSERT_FALSE(bare_jpeg.empty()) << "Ghostscript's JPEG has no JFIF segment to take out";
+  const std::vector<uint8_t> png = Picture(dir, "png16m", "picture.png");
+  const std::vector<uint8_t> pdf = SamplePdf();
+  Sheet sheet;
+  sheet.drawing = Drawing::kMixed;
+  const std::vector<uint8_t> pwg = PwgStream({RenderSheet(sheet)});
+
+  struct Typed {
+    const char* name;
+    const std::vector<uint8_t>* doc;
+    const char* format;  // the document's own
+  };
+  const Typed typed[] = {{"JPEG", &jpeg, "image/jpeg"},
+                         {"JPEG without JFIF", &bare_jpeg, "image/jpeg"},
+                         {"PNG", &png, "image/png"},
+                         {"PDF", &pdf, "application/pdf"},
+                         {"PWG raster", &pwg, "image/pwg-raster"}};
+  for (const Typed& t : typed) {
+    SCOPED_TRACE(t.name);
+    const std::vector<uint8_t> with = PrintAlone(*server_, *ipp_, "lq", *t.doc, t.format);
+    ASSERT_FALSE(with.empty());
+    EXPECT_EQ(PrintAlone(*server_, *ipp_, "lq", *t.doc, "application/octet-stream"), with);
+  }
+
+  auto text = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+  struct Wrong {
+    const char* name;
+    std::vector<uint8_t> doc;
+    const char* format;
+    const char* message;
+  };
+  const Wrong wrong[] = {
+      {"text as PDF", text("Dear printer,\nthis is a letter.\n"), "application/pdf",
+       "The document was sent as application/pdf but is not a PDF: it is text"},
+      {"JPEG as PDF", jpeg, "application/pdf",
+       "The document was sent as application/pdf but is not a PDF: it is a JPEG image"},
+      {"PNG as JPEG", png, "image/jpeg",
+       "The document was sent as image/jpeg but is not a JPEG image: it is a PNG image"},
+      {"PDF as PNG", pdf, "image/png",
+       "The document was sent as image/png but is not a PNG image: it is a PDF"},
+      {"binary as PDF", {0x00, 0x01, 0xfe, 0xff, 0x10}, "application/pdf",
+       "The document was sent as application/pdf but is not a PDF: it starts with the bytes 00 "
+       "01 FE FF"},
+  };
+  for (const Wrong& w : wrong) {
+    SCOPED_TRACE(w.name);
+    EXPECT_EQ(RefusedAlone(*server_, *ipp_, "lq", w.doc, w.format), w.message);
+  }
+  EXPECT_FALSE(PrintAlone(*server_, *ipp_, "lq", pdf, "application/pdf").empty());
 }
 
 TEST(Devices, ListingAnswersWithoutAborting) {

@@ -9,6 +9,7 @@
 //                 job learns of its predecessor
 //   Recovery      a state file a killed server left: processing jobs back in the queue once,
 //                 aborted the second time, every other line as it was
+//   Formats       document formats by their first bytes, and the message for a contradiction
 //   Feed          sheet layouts (grey, black, 1-bit) print as their RGB sheet; missing rows are
 //                 paper
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <map>
 #include <thread>
 
@@ -25,6 +27,7 @@
 #include <cups/raster.h>
 
 #include "engine/page_engine.h"
+#include "format_sniff.h"
 #include "job_gate.h"
 #include "models.h"
 #include "recovery.h"
@@ -393,6 +396,61 @@ TEST(Recovery, ProcessingJobsGoBackInTheQueueOnceAndAreAbortedTheSecondTime) {
   std::vector<RecoveredJob> third = RecoverJobs(state, record);
   ASSERT_EQ(third.size(), 1u);
   EXPECT_TRUE(third[0].requeued);
+}
+
+TEST(Formats, FirstBytesNameTheFormatAndAContradictionIsSaidInWords) {
+  auto bytes = [](std::string_view s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+  const std::string late_pdf = std::string(600, ' ') + "%PDF-1.7\n";
+  const std::string too_late_pdf = std::string(kSniffBytes, ' ') + "%PDF-1.7\n";
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> head;
+    const char* format;  // null: none
+  };
+  const Case cases[] = {
+      {"PDF", bytes("%PDF-1.4\n%\xe2\xe3"), "application/pdf"},
+      {"PDF after leading junk", bytes(late_pdf), "application/pdf"},
+      {"PDF header past the first kilobyte", bytes(too_late_pdf), nullptr},
+      {"JPEG with JFIF", bytes("\xff\xd8\xff\xe0\x00\x10JFIF"), "image/jpeg"},
+      {"JPEG with only a quantization table", bytes("\xff\xd8\xff\xdb\x00\x43"), "image/jpeg"},
+      {"PNG", bytes("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR"), "image/png"},
+      {"PNG with a broken signature", bytes("\x89PNG\n\n\x1a\n"), nullptr},
+      {"PWG raster", bytes("RaS2PwgRaster"), "image/pwg-raster"},
+      {"Apple raster", bytes(std::string_view("UNIRAST\0\x08", 9)), "image/urf"},
+      {"CUPS raster v3", bytes("RaS3...."), kDriverFormat},
+      {"CUPS raster v2, other byte order", bytes("2SaR...."), kDriverFormat},
+      {"text", bytes("Hello\n"), nullptr},
+      {"nothing", {}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const char* got = FormatOf(c.head);
+    EXPECT_STREQ(got ? got : "(none)", c.format ? c.format : "(none)");
+  }
+
+  struct Mismatch {
+    const char* declared;
+    std::vector<uint8_t> head;
+    const char* message;  // empty: they agree, or the format is not checked
+  };
+  const Mismatch mismatches[] = {
+      {"application/pdf", bytes("%PDF-1.4\n"), ""},
+      {"image/jpeg", bytes("\xff\xd8\xff\xdb"), ""},
+      {"application/pdf", bytes("Hello\n"),
+       "The document was sent as application/pdf but is not a PDF: it is text"},
+      {"image/png", bytes("\xff\xd8\xff\xe1"),
+       "The document was sent as image/png but is not a PNG image: it is a JPEG image"},
+      {"image/jpeg", {}, "The document was sent as image/jpeg but is not a JPEG image: it is empty"},
+      {"image/jpeg", bytes(std::string_view("\x00\x9f", 2)),
+       "The document was sent as image/jpeg but is not a JPEG image: it starts with the bytes 00 "
+       "9F"},
+      {"image/pwg-raster", bytes("Hello\n"), ""},
+      {kDriverFormat, bytes("RaS2PwgR"), ""},
+  };
+  for (const Mismatch& m : mismatches) {
+    SCOPED_TRACE(m.declared);
+    EXPECT_EQ(FormatMismatch(m.declared, m.head), m.message);
+  }
 }
 
 TEST(Feed, EveryPixelLayoutPrintsAsItsRgbSheetAndMissingRowsArePaper) {
