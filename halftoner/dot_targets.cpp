@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // MakeTargets: per pixel, the forced cases of kSolidDark first, then the tone curve.
 //   TargetsOneByOne   the plain loop; also the rest of a row after the vector blocks
-//   TargetsAvx2       eight pixels at a time: each pixel spread over a 32-bit lane, the luma
-//                     by multiply-add, the tone curve by a table gather
+//   TargetsAvx2       eight pixels at a time: each pixel spread over a 32-bit lane, each
+//                     channel's share of the luminance by a table gather
 // The processor picks the path once; -DKEMB_NO_AVX2 leaves the vector path out.
 #include "dot_targets.h"
 
@@ -34,7 +34,7 @@ void TargetsOneByOne(const uint8_t* rgb, HalftoneMode mode, const ToneCurve& cur
         continue;
       }
     }
-    targets[x] = curve.Coverage(Lightness(r, g, b));
+    targets[x] = curve.Coverage(r, g, b);
   }
 }
 
@@ -57,14 +57,17 @@ alignas(32) constexpr uint8_t kBlue[32] = {
 // block reads 4 bytes past its own 24).
 template <HalftoneMode kMode>
 __attribute__((target("avx2"))) size_t TargetsAvx2(const uint8_t* rgb, size_t rgb_bytes,
-                                                   size_t pixels, const int32_t* densities,
+                                                   size_t pixels, const ToneCurve& curve,
                                                    int32_t* targets) {
   const __m256i red_green = _mm256_load_si256(reinterpret_cast<const __m256i*>(kRedGreen));
   const __m256i blue = _mm256_load_si256(reinterpret_cast<const __m256i*>(kBlue));
-  // Lightness(r, g, b) = (77 r + 150 g + 29 b + 128) >> 8, as in dot_targets.h.
-  const __m256i luma_rg = _mm256_set1_epi32(77 | (150 << 16));
-  const __m256i luma_b = _mm256_set1_epi32(29);
-  const __m256i half = _mm256_set1_epi32(128);
+  const __m256i low_word = _mm256_set1_epi32(0xFFFF);
+  // ToneCurve::CoverageOfLight, lane by lane.
+  const __m256i full = _mm256_set1_epi32(kFullDot);
+  const __m256i half_step = _mm256_set1_epi32(128);
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i below_full = _mm256_set1_epi32(kFullDot - 1);
+  const __m256i white = _mm256_set1_epi32(ToneCurve::kFullLight);
   const size_t blocks = std::min(pixels / 8, rgb_bytes < 28 ? 0 : (rgb_bytes - 28) / 24 + 1);
   for (size_t n = 0; n < blocks; ++n) {
     const uint8_t* p = rgb + 24 * n;
@@ -73,16 +76,25 @@ __attribute__((target("avx2"))) size_t TargetsAvx2(const uint8_t* rgb, size_t rg
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), 1);
     const __m256i rg = _mm256_shuffle_epi8(bytes, red_green);
     const __m256i b = _mm256_shuffle_epi8(bytes, blue);
-    const __m256i luma = _mm256_srli_epi32(
-        _mm256_add_epi32(
-            _mm256_add_epi32(_mm256_madd_epi16(rg, luma_rg), _mm256_madd_epi16(b, luma_b)), half),
-        8);
-    __m256i t = _mm256_i32gather_epi32(densities, luma, 4);
+    const __m256i r = _mm256_and_si256(rg, low_word);
+    const __m256i g = _mm256_srli_epi32(rg, 16);
+    const __m256i light = _mm256_add_epi32(
+        _mm256_add_epi32(_mm256_i32gather_epi32(curve.Red(), r, 4),
+                         _mm256_i32gather_epi32(curve.Green(), g, 4)),
+        _mm256_i32gather_epi32(curve.Blue(), b, 4));
+    __m256i t = _mm256_sub_epi32(full, _mm256_srai_epi32(_mm256_add_epi32(light, half_step), 8));
+    t = _mm256_min_epi32(_mm256_max_epi32(t, one), below_full);
+    t = _mm256_blendv_epi8(t, full, _mm256_cmpeq_epi32(light, _mm256_setzero_si256()));
+    t = _mm256_andnot_si256(_mm256_cmpeq_epi32(light, white), t);
     if constexpr (kMode == HalftoneMode::kSolidDark) {
+      // Lightness(r, g, b) = (77 r + 150 g + 29 b + 128) >> 8, as in dot_targets.h.
+      const __m256i luma = _mm256_srli_epi32(
+          _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(rg, _mm256_set1_epi32(77 | (150 << 16))),
+                                            _mm256_madd_epi16(b, _mm256_set1_epi32(29))),
+                           half_step),
+          8);
       const __m256i sum =
           _mm256_add_epi32(_mm256_madd_epi16(rg, _mm256_set1_epi32(1 | (1 << 16))), b);
-      const __m256i r = _mm256_and_si256(rg, _mm256_set1_epi32(0xFFFF));
-      const __m256i g = _mm256_srli_epi32(rg, 16);
       const __m256i spread =
           _mm256_sub_epi32(_mm256_max_epi32(r, _mm256_max_epi32(g, b)),
                            _mm256_min_epi32(r, _mm256_min_epi32(g, b)));
@@ -112,13 +124,11 @@ void MakeTargets(std::span<const uint8_t> rgb, HalftoneMode mode, const ToneCurv
   size_t done = 0;
 #ifdef KEMB_TARGETS_AVX2
   if (CpuHasAvx2()) {
-    alignas(32) int32_t densities[256];
-    for (int v = 0; v < 256; ++v) densities[v] = curve.Coverage(static_cast<uint8_t>(v));
     done = mode == HalftoneMode::kSolidDark
                ? TargetsAvx2<HalftoneMode::kSolidDark>(rgb.data(), rgb.size(), targets.size(),
-                                                       densities, targets.data())
+                                                       curve, targets.data())
                : TargetsAvx2<HalftoneMode::kDiffuseAll>(rgb.data(), rgb.size(), targets.size(),
-                                                        densities, targets.data());
+                                                        curve, targets.data());
   }
 #endif
   TargetsOneByOne(rgb.data(), mode, curve, targets.data(), done, targets.size());

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Dot targets: which pixels each mode forces, and the lightness the others are toned by.
+// Dot targets: which pixels each mode forces, and the luminance the others are toned by.
 #include "dot_targets.h"
 
 #include <gtest/gtest.h>
@@ -45,7 +45,7 @@ TEST(DotTargets, SolidDarkModeForcesDarkNeutralsAndNearBlackAndPaper) {
     std::vector<int32_t> mixed(kRow), picture(kRow);
     MakeTargets(rgb, HalftoneMode::kSolidDark, curve, mixed);
     MakeTargets(rgb, HalftoneMode::kDiffuseAll, curve, picture);
-    const int32_t toned = curve.Coverage(Lightness(c.r, c.g, c.b));
+    const int32_t toned = curve.Coverage(c.r, c.g, c.b);
     for (size_t x = 0; x < kRow; ++x) {
       EXPECT_EQ(mixed[x], c.mixed != 0 ? c.mixed : toned) << c.what << " in mode 3, pixel " << x;
       EXPECT_EQ(picture[x], toned) << c.what << " in mode 2, pixel " << x;
@@ -62,13 +62,25 @@ TEST(DotTargets, NeutralGreyKeepsItsValueAndGreenWeighsMost) {
   EXPECT_GT(Lightness(255, 0, 0), Lightness(0, 0, 255));
 }
 
+// Every pixel of rows of several lengths, colours included, so the vector blocks and the
+// plain tail meet each pixel at every position and agree with the curve.
 TEST(DotTargets, EveryPixelOfARowIsConverted) {
   const ToneCurve curve;
-  const std::vector<uint8_t> rgb = {0, 0, 0, 128, 128, 128, 255, 255, 255, 200, 200, 200};
-  std::vector<int32_t> targets(4, -99);
-  MakeTargets(rgb, HalftoneMode::kDiffuseAll, curve, targets);
-  for (size_t x = 0; x < targets.size(); ++x) {
-    EXPECT_EQ(targets[x], curve.Coverage(rgb[3 * x])) << "column " << x;
+  uint32_t state = 12345;
+  for (size_t pixels : {size_t{1}, size_t{4}, size_t{9}, size_t{37}}) {
+    std::vector<uint8_t> rgb(3 * pixels);
+    for (uint8_t& byte : rgb) {
+      state = state * 1103515245u + 12345u;
+      byte = static_cast<uint8_t>(state >> 16);
+    }
+    rgb[0] = rgb[1] = rgb[2] = 0;
+    if (pixels > 1) rgb[3] = rgb[4] = rgb[5] = 255;
+    std::vector<int32_t> targets(pixels, -99);
+    MakeTargets(rgb, HalftoneMode::kDiffuseAll, curve, targets);
+    for (size_t x = 0; x < pixels; ++x) {
+      EXPECT_EQ(targets[x], curve.Coverage(rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2]))
+          << pixels << " pixels, column " << x;
+    }
   }
 }
 

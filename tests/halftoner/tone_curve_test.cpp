@@ -32,6 +32,31 @@ TEST(ToneCurve, TargetIsTheSrgbReflectanceOfTheGrey) {
   EXPECT_NEAR(TargetCoverage(124), 0.8, 0.005);
 }
 
+// A colour asks for the ink that reflects its luminance, as the page's original does: the
+// linear channels weighted by sRGB's primaries. Saturated colours are where a luma of the
+// encoded values is far off (it prints pure green at 70 % instead of 28 %).
+TEST(ToneCurve, AColourPrintsAsTheLightItReflects) {
+  struct Case {
+    uint8_t r, g, b;
+    double coverage;
+  };
+  const ToneCurve curve;
+  for (const Case c : {Case{255, 0, 0, 1 - 0.2126}, Case{0, 255, 0, 1 - 0.7152},
+                       Case{0, 0, 255, 1 - 0.0722}, Case{255, 255, 0, 0.0722},
+                       Case{0, 255, 255, 0.2126}, Case{255, 0, 255, 1 - 0.2848},
+                       Case{188, 0, 0, 1 - 0.2126 * 0.5029}, Case{255, 255, 254, 0.0722 * 0.0087},
+                       Case{0, 0, 1, 1 - 0.0722 * 0.0003}}) {
+    const int32_t coverage = curve.Coverage(c.r, c.g, c.b);
+    EXPECT_NEAR(static_cast<double>(coverage) / kFullDot, c.coverage, 1.0 / kFullDot)
+        << int{c.r} << "," << int{c.g} << "," << int{c.b};
+    // Only white is paper and only black solid.
+    EXPECT_GT(coverage, 0);
+    EXPECT_LT(coverage, kFullDot);
+  }
+  EXPECT_EQ(curve.Coverage(255, 255, 255), 0);
+  EXPECT_EQ(curve.Coverage(0, 0, 0), kFullDot);
+}
+
 TEST(DotModel, ALoneDotInksItsDiscAndNeighboursTakeTheirShare) {
   struct Case {
     int xres, behind, reach;
