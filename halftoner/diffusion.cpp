@@ -67,21 +67,32 @@ struct Narrow {
 // load them again.
 struct RowTables {
   const int32_t* new_ink;
-  const int32_t *weight, *offset, *spread;  // threshold by tone
+  // By tone and pattern, [(tone << pattern_bits) | pattern], where the patterns are few
+  // (up to 360 dpi); else null, and each column's threshold is worked out from weight and offset.
+  const int32_t* threshold;
+  const int32_t *weight, *offset, *spread;  // by tone
   const int8_t* noise;                      // kNoiseLength + 8 entries, the first 8 repeated
   size_t noise_at;
   int behind, pattern_bits;
   int32_t limit;
 };
 
-// The tone's part of each column's threshold: threshold = ((ink * scale) >> 8) + base.
+// Each column's threshold is threshold[tone_row + pattern] + base, its tone's row of the
+// table and the noise; without the table ((ink * tone_row) >> 8) + base, its tone's weight and
+// its offset with the noise.
 void ThresholdsOneByOne(const RowTables& t, const int32_t* targets, size_t begin, size_t end,
-                        int32_t* scale, int32_t* base) {
+                        int32_t* tone_row, int32_t* base) {
   for (size_t x = begin; x < end; ++x) {
     const auto tone = static_cast<size_t>(std::clamp(targets[x], 0, kFullDot - 1)) >> 4;
     const int32_t noise = t.noise[(t.noise_at + x) % ErrorDiffuser::kNoiseLength];
-    scale[x] = t.weight[tone];
-    base[x] = t.offset[tone] + ((t.spread[tone] * noise) >> 7);
+    const int32_t jitter = (t.spread[tone] * noise) >> 7;
+    if (t.threshold != nullptr) {
+      tone_row[x] = static_cast<int32_t>(tone << t.pattern_bits);
+      base[x] = jitter;
+    } else {
+      tone_row[x] = t.weight[tone];
+      base[x] = t.offset[tone] + jitter;
+    }
   }
 }
 
@@ -89,14 +100,17 @@ void ThresholdsOneByOne(const RowTables& t, const int32_t* targets, size_t begin
 // the row, decides the dot and leaves each column's error in `errors`. The decided neighbours
 // are one register: this row's dots in its low `behind` bits, the row above's in the rest,
 // which `row` and `above` hold already shifted into place.
-template <class Shares, ptrdiff_t kStep>
+// kBehind and kReach, where not -1, are the model's neighbours known when compiling: the
+// common resolutions get loops whose shifts and masks are constants.
+template <class Shares, ptrdiff_t kStep, int kBehind = -1, int kReach = -1>
 void DiffuseColumns(const RowTables& t, const int32_t* targets, size_t columns,
-                    const int32_t* received, const int32_t* scale, const int32_t* base,
+                    const int32_t* received, const int32_t* tone_row, const int32_t* base,
                     const uint16_t* above, uint16_t* row, int32_t* errors, uint8_t* dots) {
-  const int behind = t.behind;
-  const ptrdiff_t reach = (t.pattern_bits - behind - 1) / 2;
+  const int behind = kBehind >= 0 ? kBehind : t.behind;
+  const ptrdiff_t reach = kReach >= 0 ? kReach : (t.pattern_bits - behind - 1) / 2;
+  const int pattern_bits = kBehind >= 0 && kReach >= 0 ? kBehind + 2 * kReach + 1 : t.pattern_bits;
   // After the shift: bit 0 is refilled, bit `behind` is the row above's, the top bit drops.
-  const uint32_t keep = ((1u << t.pattern_bits) - 1) & ~(1u << behind);
+  const uint32_t keep = ((1u << pattern_bits) - 1) & ~(1u << behind);
   const uint32_t own = behind > 0 ? 1 : 0;
   const int32_t limit = t.limit;
   const int32_t* new_ink = t.new_ink;
@@ -115,7 +129,9 @@ void DiffuseColumns(const RowTables& t, const int32_t* targets, size_t columns,
     } else {
       const int32_t value = target + held;
       const int32_t ink = new_ink[pattern];
-      dot = value >= ((ink * scale[x]) >> 8) + base[x];
+      const int32_t threshold = kBehind >= 0 ? t.threshold[tone_row[x] + pattern]
+                                             : (ink * tone_row[x]) >> 8;
+      dot = value >= threshold + base[x];
       toned_dot = dot;
       error = value - (dot ? ink : 0);
     }
@@ -193,7 +209,7 @@ KEMB_AVX2 size_t ReceiveAvx2(bool narrow, const int32_t* e, size_t columns, ptrd
 }
 
 KEMB_AVX2 size_t ThresholdsAvx2(const RowTables& t, const int32_t* targets, size_t columns,
-                                int32_t* scale, int32_t* base) {
+                                int32_t* tone_row, int32_t* base) {
   size_t x = 0;
   for (; x + 8 <= columns; x += 8) {
     const __m256i tone = _mm256_srai_epi32(
@@ -204,12 +220,17 @@ KEMB_AVX2 size_t ThresholdsAvx2(const RowTables& t, const int32_t* targets, size
     const __m256i noise = _mm256_cvtepi8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(
         t.noise + (t.noise_at + x) % ErrorDiffuser::kNoiseLength)));
     const __m256i spread = _mm256_i32gather_epi32(t.spread, tone, 4);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(scale + x),
-                        _mm256_i32gather_epi32(t.weight, tone, 4));
-    _mm256_storeu_si256(
-        reinterpret_cast<__m256i*>(base + x),
-        _mm256_add_epi32(_mm256_i32gather_epi32(t.offset, tone, 4),
-                         _mm256_srai_epi32(_mm256_mullo_epi32(spread, noise), 7)));
+    const __m256i jitter = _mm256_srai_epi32(_mm256_mullo_epi32(spread, noise), 7);
+    if (t.threshold != nullptr) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(tone_row + x),
+                          _mm256_sll_epi32(tone, _mm_cvtsi32_si128(t.pattern_bits)));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(base + x), jitter);
+    } else {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(tone_row + x),
+                          _mm256_i32gather_epi32(t.weight, tone, 4));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(base + x),
+                          _mm256_add_epi32(_mm256_i32gather_epi32(t.offset, tone, 4), jitter));
+    }
   }
   return x;
 }
@@ -242,19 +263,26 @@ void DiffuseRowWith(const RowTables& t, const int32_t* targets, size_t columns, 
   if (vectors) {
     received = ReceiveAvx2(std::is_same_v<Shares, Narrow>, rows.above_errors, columns, up_step,
                            rows.received);
-    thresholds = ThresholdsAvx2(t, targets, columns, rows.scale, rows.base);
+    thresholds = ThresholdsAvx2(t, targets, columns, rows.tone_row, rows.base);
   }
 #endif
   for (size_t x = received; x < columns; ++x) {
     rows.received[x] = Shares::Received(rows.above_errors, static_cast<ptrdiff_t>(x), up_step);
   }
-  ThresholdsOneByOne(t, targets, thresholds, columns, rows.scale, rows.base);
-  if (leftward) {
-    DiffuseColumns<Shares, -1>(t, targets, columns, rows.received, rows.scale, rows.base,
-                               rows.above, rows.row, rows.errors, rows.dots);
+  ThresholdsOneByOne(t, targets, thresholds, columns, rows.tone_row, rows.base);
+  const auto diffuse = [&]<ptrdiff_t kStep, int kBehind, int kReach>() {
+    DiffuseColumns<Shares, kStep, kBehind, kReach>(t, targets, columns, rows.received, rows.tone_row,
+                                                   rows.base, rows.above, rows.row, rows.errors,
+                                                   rows.dots);
+  };
+  const int reach = (t.pattern_bits - t.behind - 1) / 2;
+  if (t.threshold != nullptr && t.behind == 1 && reach == 1) {  // 180 dpi
+    leftward ? diffuse.template operator()<-1, 1, 1>() : diffuse.template operator()<1, 1, 1>();
+  } else if (t.threshold != nullptr && t.behind == 3 && reach == 2) {  // 360 dpi
+    leftward ? diffuse.template operator()<-1, 3, 2>() : diffuse.template operator()<1, 3, 2>();
   } else {
-    DiffuseColumns<Shares, 1>(t, targets, columns, rows.received, rows.scale, rows.base,
-                              rows.above, rows.row, rows.errors, rows.dots);
+    leftward ? diffuse.template operator()<-1, -1, -1>()
+             : diffuse.template operator()<1, -1, -1>();
   }
 }
 
@@ -281,7 +309,7 @@ ErrorDiffuser::ErrorDiffuser(size_t columns, int xres, Loops loops)
       errors_(columns + 4, 0),
       above_(columns + 2 * pad_, 0),
       row_(columns + 2 * pad_, 0),
-      scale_(columns, 0),
+      tone_row_(columns, 0),
       base_(columns, 0),
       dot_bytes_(columns, 0) {
 #ifdef KEMB_ROWS_AVX2
@@ -304,6 +332,17 @@ ErrorDiffuser::ErrorDiffuser(size_t columns, int xres, Loops loops)
     offset_[step] = static_cast<int32_t>(std::lround(0.5 * lone * lone_share));
     spread_[step] = static_cast<int32_t>(std::lround(amplitude * typical_ink));
   }
+  const int pattern_bits = model_.behind() + 2 * model_.reach() + 1;
+  if (pattern_bits <= kMaxTablePatternBits) {
+    const size_t patterns = size_t{1} << pattern_bits;
+    threshold_.resize(kToneSteps * patterns);
+    for (size_t tone = 0; tone < kToneSteps; ++tone) {
+      for (size_t pattern = 0; pattern < patterns; ++pattern) {
+        threshold_[(tone << pattern_bits) | pattern] =
+            ((model_.NewInk(static_cast<uint32_t>(pattern)) * weight_[tone]) >> 8) + offset_[tone];
+      }
+    }
+  }
   uint32_t state = 0x9E3779B9u;
   for (size_t n = 0; n < kNoiseLength; ++n) noise_[n] = static_cast<int8_t>(Noise(state));
   std::copy_n(noise_.begin(), 8, noise_.begin() + kNoiseLength);
@@ -313,8 +352,13 @@ void ErrorDiffuser::DiffuseRow(std::span<const int32_t> targets, std::span<uint8
   // Short spans shorten the row rather than run past them.
   const size_t columns = std::min({columns_, targets.size(), dots.size() * 8});
   std::fill(dots.begin(), dots.end(), 0);
-  const RowTables tables = {model_.NewInkTable(), weight_.data(), offset_.data(),
-                            spread_.data(),       noise_.data(),  noise_at_,
+  const RowTables tables = {model_.NewInkTable(),
+                            threshold_.empty() ? nullptr : threshold_.data(),
+                            weight_.data(),
+                            offset_.data(),
+                            spread_.data(),
+                            noise_.data(),
+                            noise_at_,
                             model_.behind(),      model_.behind() + 2 * model_.reach() + 1,
                             error_limit_};
   // Columns past this row's end send nothing to the next, nor hold dots.
@@ -322,7 +366,7 @@ void ErrorDiffuser::DiffuseRow(std::span<const int32_t> targets, std::span<uint8
     std::fill(errors_.begin() + 2 + static_cast<ptrdiff_t>(columns), errors_.end(), 0);
     std::fill(row_.begin() + static_cast<ptrdiff_t>(pad_ + columns), row_.end(), 0);
   }
-  const RowBuffers rows = {above_errors_.data() + 2, received_.data(), scale_.data(),
+  const RowBuffers rows = {above_errors_.data() + 2, received_.data(), tone_row_.data(),
                            base_.data(),             above_.data() + pad_, row_.data() + pad_,
                            errors_.data() + 2,       dot_bytes_.data()};
   if (narrow_columns_) {

@@ -53,7 +53,9 @@ class ErrorDiffuser {
   struct RowBuffers {
     const int32_t* above_errors;  // each column's error in the row above
     int32_t* received;            // what each column gets from them
-    int32_t *scale, *base;        // each column's threshold: ((ink * scale) >> 8) + base
+    // Each column's threshold: threshold table[tone_row + pattern] + base, or without the
+    // table ((ink * tone_row) >> 8) + base.
+    int32_t *tone_row, *base;
     const uint16_t* above;        // the row above's tone dots, shifted into the neighbour pattern
     uint16_t* row;                // this row's, the same way
     int32_t* errors;              // each column's error in this row
@@ -62,6 +64,8 @@ class ErrorDiffuser {
 
  private:
   static constexpr size_t kToneSteps = 256;  // threshold tables, by target / 16
+  // Up to 360 dpi every tone's threshold by pattern is one table (256 KiB at 360 dpi).
+  static constexpr int kMaxTablePatternBits = 8;
 
   size_t columns_;
   DotModel model_;
@@ -78,7 +82,8 @@ class ErrorDiffuser {
   std::vector<int32_t> received_;             // what each column gets from the row above
   std::vector<int32_t> above_errors_, errors_;  // each column's error: the row above, this row
   std::vector<uint16_t> above_, row_;  // the tone's dots: the row above, this row
-  std::vector<int32_t> scale_, base_;
+  std::vector<int32_t> tone_row_, base_;
+  std::vector<int32_t> threshold_;  // weight_ and offset_ per tone and pattern, or empty
   std::vector<uint8_t> dot_bytes_;
   bool leftward_ = false;
   bool vectors_ = false;  // the AVX2 loops run
