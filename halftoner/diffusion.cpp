@@ -79,10 +79,20 @@ struct RowTables {
 
 // Each column's threshold is threshold[tone_row + pattern] + base, its tone's row of the
 // table and the noise; without the table ((ink * tone_row) >> 8) + base, its tone's weight and
-// its offset with the noise.
+// its offset with the noise. A column that takes no part in the diffusion has tone_row kPaper
+// or kSolid instead; a toned one has its target added to what it received, so the row loop
+// reads neither targets nor a second array for them.
+constexpr int32_t kPaper = -1, kSolid = -2;
+
 void ThresholdsOneByOne(const RowTables& t, const int32_t* targets, size_t begin, size_t end,
-                        int32_t* tone_row, int32_t* base) {
+                        int32_t* received, int32_t* tone_row, int32_t* base) {
   for (size_t x = begin; x < end; ++x) {
+    if (targets[x] <= 0 || targets[x] >= kFullDot) {
+      tone_row[x] = targets[x] <= 0 ? kPaper : kSolid;
+      base[x] = 0;
+      continue;
+    }
+    received[x] += targets[x];
     const auto tone = static_cast<size_t>(std::clamp(targets[x], 0, kFullDot - 1)) >> 4;
     const int32_t noise = t.noise[(t.noise_at + x) % ErrorDiffuser::kNoiseLength];
     const int32_t jitter = (t.spread[tone] * noise) >> 7;
@@ -103,7 +113,7 @@ void ThresholdsOneByOne(const RowTables& t, const int32_t* targets, size_t begin
 // kBehind and kReach, where not -1, are the model's neighbours known when compiling: the
 // common resolutions get loops whose shifts and masks are constants.
 template <class Shares, ptrdiff_t kStep, int kBehind = -1, int kReach = -1>
-void DiffuseColumns(const RowTables& t, const int32_t* targets, size_t columns,
+void DiffuseColumns(const RowTables& t, size_t columns,
                     const int32_t* received, const int32_t* tone_row, const int32_t* base,
                     const uint16_t* above, uint16_t* row, int32_t* errors, uint8_t* dots) {
   const int behind = kBehind >= 0 ? kBehind : t.behind;
@@ -114,23 +124,22 @@ void DiffuseColumns(const RowTables& t, const int32_t* targets, size_t columns,
   const uint32_t own = behind > 0 ? 1 : 0;
   const int32_t limit = t.limit;
   const int32_t* new_ink = t.new_ink;
+  const int32_t* thresholds = t.threshold;
   ptrdiff_t x = kStep < 0 ? static_cast<ptrdiff_t>(columns) - 1 : 0;
   uint32_t pattern = 0;
   for (ptrdiff_t b = 0; b <= 2 * reach; ++b) pattern |= uint32_t{above[x + kStep * (reach - b)]} << b;
   int32_t carry = 0, carry_next = 0;  // along the row: into x, and into x + kStep
   for (size_t n = 0; n < columns; ++n, x += kStep) {
-    const int32_t target = targets[x];
-    const int32_t held = received[x] + carry;
+    const int32_t value = received[x] + carry;  // the target included, if toned
+    const int32_t tone = tone_row[x];
     uint32_t dot, toned_dot = 0;  // forced and solid dots are not the tone's ink: not in the model
     int32_t error;
-    if (target <= 0 || target >= kFullDot) {
-      dot = target >= kFullDot;
-      error = held;
+    if (tone < 0) {
+      dot = tone == kSolid;
+      error = value;
     } else {
-      const int32_t value = target + held;
       const int32_t ink = new_ink[pattern];
-      const int32_t threshold = kBehind >= 0 ? t.threshold[tone_row[x] + pattern]
-                                             : (ink * tone_row[x]) >> 8;
+      const int32_t threshold = kBehind >= 0 ? thresholds[tone + pattern] : (ink * tone) >> 8;
       dot = value >= threshold + base[x];
       toned_dot = dot;
       error = value - (dot ? ink : 0);
@@ -209,28 +218,37 @@ KEMB_AVX2 size_t ReceiveAvx2(bool narrow, const int32_t* e, size_t columns, ptrd
 }
 
 KEMB_AVX2 size_t ThresholdsAvx2(const RowTables& t, const int32_t* targets, size_t columns,
-                                int32_t* tone_row, int32_t* base) {
+                                int32_t* received, int32_t* tone_row, int32_t* base) {
   size_t x = 0;
   for (; x + 8 <= columns; x += 8) {
+    const __m256i target = At(targets, static_cast<ptrdiff_t>(x));
+    const __m256i paper = _mm256_cmpgt_epi32(_mm256_set1_epi32(1), target);
+    const __m256i solid = _mm256_cmpgt_epi32(target, _mm256_set1_epi32(kFullDot - 1));
+    const __m256i forced = _mm256_or_si256(paper, solid);
     const __m256i tone = _mm256_srai_epi32(
-        _mm256_min_epi32(_mm256_max_epi32(At(targets, static_cast<ptrdiff_t>(x)),
-                                          _mm256_setzero_si256()),
+        _mm256_min_epi32(_mm256_max_epi32(target, _mm256_setzero_si256()),
                          _mm256_set1_epi32(kFullDot - 1)),
         4);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(received + x),
+                        _mm256_add_epi32(At(received, static_cast<ptrdiff_t>(x)),
+                                         _mm256_andnot_si256(forced, target)));
+    const __m256i mark = _mm256_blendv_epi8(_mm256_set1_epi32(kPaper), _mm256_set1_epi32(kSolid),
+                                            solid);
     const __m256i noise = _mm256_cvtepi8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(
         t.noise + (t.noise_at + x) % ErrorDiffuser::kNoiseLength)));
     const __m256i spread = _mm256_i32gather_epi32(t.spread, tone, 4);
     const __m256i jitter = _mm256_srai_epi32(_mm256_mullo_epi32(spread, noise), 7);
+    __m256i row, offset;
     if (t.threshold != nullptr) {
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(tone_row + x),
-                          _mm256_sll_epi32(tone, _mm_cvtsi32_si128(t.pattern_bits)));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(base + x), jitter);
+      row = _mm256_sll_epi32(tone, _mm_cvtsi32_si128(t.pattern_bits));
+      offset = jitter;
     } else {
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(tone_row + x),
-                          _mm256_i32gather_epi32(t.weight, tone, 4));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(base + x),
-                          _mm256_add_epi32(_mm256_i32gather_epi32(t.offset, tone, 4), jitter));
+      row = _mm256_i32gather_epi32(t.weight, tone, 4);
+      offset = _mm256_add_epi32(_mm256_i32gather_epi32(t.offset, tone, 4), jitter);
     }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(tone_row + x),
+                        _mm256_blendv_epi8(row, mark, forced));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(base + x), _mm256_andnot_si256(forced, offset));
   }
   return x;
 }
@@ -263,15 +281,20 @@ void DiffuseRowWith(const RowTables& t, const int32_t* targets, size_t columns, 
   if (vectors) {
     received = ReceiveAvx2(std::is_same_v<Shares, Narrow>, rows.above_errors, columns, up_step,
                            rows.received);
-    thresholds = ThresholdsAvx2(t, targets, columns, rows.tone_row, rows.base);
   }
 #endif
   for (size_t x = received; x < columns; ++x) {
     rows.received[x] = Shares::Received(rows.above_errors, static_cast<ptrdiff_t>(x), up_step);
   }
-  ThresholdsOneByOne(t, targets, thresholds, columns, rows.tone_row, rows.base);
+  // After the whole row has received: the thresholds pass adds the targets to it.
+#ifdef KEMB_ROWS_AVX2
+  if (vectors) {
+    thresholds = ThresholdsAvx2(t, targets, columns, rows.received, rows.tone_row, rows.base);
+  }
+#endif
+  ThresholdsOneByOne(t, targets, thresholds, columns, rows.received, rows.tone_row, rows.base);
   const auto diffuse = [&]<ptrdiff_t kStep, int kBehind, int kReach>() {
-    DiffuseColumns<Shares, kStep, kBehind, kReach>(t, targets, columns, rows.received, rows.tone_row,
+    DiffuseColumns<Shares, kStep, kBehind, kReach>(t, columns, rows.received, rows.tone_row,
                                                    rows.base, rows.above, rows.row, rows.errors,
                                                    rows.dots);
   };
