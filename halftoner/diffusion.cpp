@@ -139,7 +139,9 @@ void DiffuseColumns(const RowTables& t, size_t columns,
       error = value;
     } else {
       const int32_t ink = new_ink[pattern];
-      const int32_t threshold = kBehind >= 0 ? thresholds[tone + pattern] : (ink * tone) >> 8;
+      // The specialised loops run only with the table; the general one meets either.
+      const int32_t threshold = kBehind >= 0 || thresholds != nullptr ? thresholds[tone + pattern]
+                                                                      : (ink * tone) >> 8;
       dot = value >= threshold + base[x];
       toned_dot = dot;
       error = value - (dot ? ink : 0);

@@ -183,7 +183,7 @@ TEST(AutomaticContent, PrintsTodaysBytes) {
       {"lq_text_180_okidata", 0, 10417, 0x9a475b7164b21722u, 0x87d0c6fd8409efdeu},
       {"lq_text_360_reduced", 0, 10038, 0xdadd806bf398ec91u, 0xb0719a61f0bc58cdu},
       {"lq_text_360x180", 0, 10327, 0xcc15b8678de9e133u, 0x78868f00abf031bcu},
-      {"mixed_pages", 0, 10300, 0xaa37ccbffefb9ceau, 0xab3df39898c5db9au},
+      {"mixed_pages", 0, 10300, 0x31930a4c4884aa1du, 0xab3df39898c5db9au},
       {"no_page", 1, 9802, 0x0dff82d48136904eu, 0xa74e5594f26aaf17u},
       {"short_page", 0, 9945, 0x599ce7f3899fab21u, 0x6372d7fea284d377u},
   };
