@@ -2,9 +2,10 @@
 // kemb-printer-app: the KEMB WMZ printers as IPP Everywhere printers, on PAPPL.
 // Sub-commands are papplMainloop's: server, add, submit, jobs, status, drivers, devices,
 // shutdown, and the rest; see `kemb-printer-app --help`. The application answers some itself:
-// `devices` (PAPPL's aborts without avahi), `server` (so that it ends as soon as asked),
-// `drivers`, `default -d` and part of `modify` (sub_commands.h). The other client sub-commands
-// find the system service first.
+// `devices` (PAPPL's aborts without avahi), `add` and `modify` of a dnssd:// device without
+// avahi (refused: the server would abort when it opens it), `server` (so that it ends as soon
+// as asked), `drivers`, `default -d` and part of `modify` (sub_commands.h). The other client
+// sub-commands find the system service first.
 #include <pappl/pappl.h>
 
 #include <string>
@@ -22,6 +23,7 @@ int main(int argc, char* argv[]) {
   const std::string sub_command = argc > 1 ? argv[1] : "";
   if (argc == 2 && sub_command == "devices") return ListDevices();
   if (argc == 2 && sub_command == "drivers") return ShowDrivers();
+  if ((sub_command == "add" || sub_command == "modify") && RefusesDnsSdUri(argc, argv)) return 1;
   int status = 0;
   if (sub_command == "server" && RunServer(argc, argv, status)) return status;
   FindSystemService(sub_command.c_str());

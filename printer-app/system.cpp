@@ -12,6 +12,7 @@
 #include <ctime>
 #include <string>
 
+#include "add_printer_page.h"
 #include "app_config.h"
 #include "driver.h"
 #include "image_filters.h"
@@ -183,6 +184,7 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* da
   InstallImageFilters(system);
   papplSystemSetFooterHTML(system, "KEMB WMZ dot-matrix printers");
   InstallVendorOperations(system);
+  InstallAddPrinterPage(system);
 
   pappl_version_t version{};
   snprintf(version.name, sizeof(version.name), "%s", kName);

@@ -21,12 +21,17 @@
 //                marker too); one whose content contradicts its format is refused by name
 //   PrinterActions  Identify-Printer rings the bell and sends nothing else; the web page's
 //                "Print Test Page" form (with its session field) prints the test page
+//   NoDnsSd      without avahi-daemon every web page (and every page they link to) and every
+//                sub-command that lists devices answers and the server lives; the Add Printer
+//                page adds a printer from a typed URI with its session field, and refuses
+//                what it cannot add with a message
 #include <gtest/gtest.h>
 
 #include <png.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -35,6 +40,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -1016,8 +1022,6 @@ TEST_F(PrinterActions, WebPagePrintTestPagePrintsTheTestPage) {
   EXPECT_TRUE(bytes == via_ipp) << FirstDifference(bytes, via_ipp);
 }
 
-// Device search works with or without avahi-daemon: PAPPL's own listing aborted the process
-// (status 134) when no daemon answered. Without a daemon the note says so.
 // A sheet in another PWG raster type: the page a client sends, and the sRGB sheet whose
 // filter bytes it must print (its grey or black widened to sRGB).
 struct TypedSheet {
@@ -1258,6 +1262,182 @@ TEST_F(Formats, DocumentsWithoutTheirFormatPrintAsWithItAndContradictionsAreRefu
     EXPECT_EQ(RefusedAlone(*server_, *ipp_, "lq", w.doc, w.format), w.message);
   }
   EXPECT_FALSE(PrintAlone(*server_, *ipp_, "lq", pdf, "application/pdf").empty());
+}
+
+using NoDnsSd = AppSuite;
+
+bool AvahiRuns() { return access("/run/avahi-daemon/socket", F_OK) == 0; }
+
+// The same-server paths a page links to ("/x", "http://localhost:PORT/x"), without fragments.
+std::vector<std::string> Links(const std::string& body, int port) {
+  std::vector<std::string> links;
+  const std::string self = "http://localhost:" + std::to_string(port);
+  for (size_t at = body.find("href=\""); at != std::string::npos;
+       at = body.find("href=\"", at + 1)) {
+    const size_t start = at + 6;
+    std::string link = body.substr(start, body.find('"', start) - start);
+    if (link.rfind(self, 0) == 0) link = link.substr(self.size());
+    link = link.substr(0, link.find('#'));
+    if (!link.empty() && link[0] == '/') links.push_back(link);
+  }
+  return links;
+}
+
+struct Seed {
+  const char* path;
+  const char* text;  // shown on the page without avahi-daemon, or ""
+};
+// The pages PAPPL offers this application, and those it does not (a 404 is an answer too).
+constexpr Seed kSeeds[] = {
+    {"/", "lq"},
+    {"/addprinter", "avahi-daemon is not running"},
+    {"/config", ""},
+    {"/logs", ""},
+    {"/logfile.txt", ""},
+    {"/security", ""},
+    {"/network", ""},
+    {"/lq/", "KEMB WMZ-24"},
+    {"/lq/config", ""},
+    {"/lq/delete", ""},
+    {"/lq/jobs", ""},
+    {"/lq/media", ""},
+    {"/lq/printing", ""},
+    {"/lq/supplies", ""},
+    {"/wide/", "WMZ-24W"},
+};
+
+TEST_F(NoDnsSd, EveryPageAndDeviceSubCommandAnswersAndTheServerLives) {
+  std::vector<std::string> queue;
+  for (const Seed& s : kSeeds) queue.push_back(s.path);
+  std::set<std::string> seen;
+  for (size_t i = 0; i < queue.size(); ++i) {
+    const std::string path = queue[i];
+    if (!seen.insert(path).second) continue;
+    const WebPage page = Web(server_->port(), path);
+    // PAPPL sends its status line before the page's body: a server that dies on the way
+    // still shows 200, so the body must be whole too.
+    EXPECT_TRUE(page.status >= 200 && page.status < 500) << path << ": " << page.status;
+    ASSERT_TRUE(server_->Running()) << path << " killed the server:\n" << server_->Log();
+    if (page.status == HTTP_STATUS_OK && page.body.find("<html") != std::string::npos) {
+      EXPECT_NE(page.body.find("</html>"), std::string::npos) << path << ": " << page.body;
+    }
+    for (const Seed& s : kSeeds) {
+      if (path == s.path && *s.text && !AvahiRuns()) {
+        EXPECT_NE(page.body.find(s.text), std::string::npos) << path << ": " << page.body;
+      }
+    }
+    for (std::string& link : Links(page.body, server_->port())) queue.push_back(link);
+  }
+  EXPECT_GT(seen.size(), std::size(kSeeds)) << "the pages link to nothing new";
+
+  struct SubCommand {
+    std::vector<std::string> args;
+    bool refused_without_avahi;
+    const char* text;  // in the output without avahi-daemon, or ""
+  };
+  // A dnssd:// printer would abort the server at its first job.
+  const SubCommand kSubCommands[] = {
+      {{"devices"}, false, "avahi-daemon is not running"},
+      {{"autoadd"}, false, ""},
+      {{"drivers"}, false, "kemb_wmz24"},
+      {{"add", "-d", "bonjour", "-m", "kemb_wmz24", "-v",
+        "dnssd://Office._pdl-datastream._tcp.local/"},
+       true, "cannot be resolved"},
+  };
+  for (const SubCommand& c : kSubCommands) {
+    const auto r = server_->Run(c.args);
+    EXPECT_EQ(r.Ok(), AvahiRuns() || !c.refused_without_avahi) << c.args[0] << ": " << r.output;
+    if (*c.text && !AvahiRuns()) {
+      EXPECT_NE(r.output.find(c.text), std::string::npos) << r.output;
+    }
+    ASSERT_TRUE(server_->Running()) << c.args[0] << " killed the server:\n" << server_->Log();
+  }
+}
+
+std::string FormEncoded(const std::vector<std::pair<std::string, std::string>>& fields) {
+  std::string out;
+  for (const auto& [name, value] : fields) {
+    if (!out.empty()) out += '&';
+    out += name + '=';
+    for (unsigned char c : value) {
+      if (std::isalnum(c) || c == '-' || c == '_' || c == '.') {
+        out += static_cast<char>(c);
+      } else {
+        char hex[4];
+        std::snprintf(hex, sizeof(hex), "%%%02X", c);
+        out += hex;
+      }
+    }
+  }
+  return out;
+}
+
+bool PrinterExists(Ipp& ipp, const std::string& name) {
+  ipp_t* response = ipp.Do(name, ipp.NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, name));
+  const bool found = response && ippGetStatusCode(response) == IPP_STATUS_OK;
+  ippDelete(response);
+  return found;
+}
+
+TEST_F(NoDnsSd, AddPrinterPageAddsAPrinterFromATypedUriAndRefusesWhatItCannotAdd) {
+  if (AvahiRuns()) GTEST_SKIP() << "avahi-daemon runs: the Add Printer page is PAPPL's own";
+  const WebPage page = Web(server_->port(), "/addprinter");
+  ASSERT_EQ(page.status, HTTP_STATUS_OK);
+  const std::string field = "name=\"session\" value=\"";
+  const size_t at = page.body.find(field);
+  ASSERT_NE(at, std::string::npos) << page.body;
+  const size_t start = at + field.size();
+  const std::string session = page.body.substr(start, page.body.find('"', start) - start);
+
+  struct Case {
+    const char* name;
+    std::string uri;
+    const char* driver;
+    bool with_session;
+    const char* refusal;  // the page's message, or "" when the printer is added
+  };
+  const std::string file = "file://" + server_->DevicePath("viaweb");
+  std::ofstream(server_->DevicePath("viaweb")).flush();  // a file device must exist
+  const Case kCases[] = {
+      {"forged", file, "kemb_wmz24", false, "not sent from this page"},
+      {"lq", file, "kemb_wmz24", true, "already exists"},
+      {"noname", "", "kemb_wmz24", true, "pick a device or type its URI"},
+      {"bonjour", "dnssd://Office._pdl-datastream._tcp.local/", "kemb_wmz24", true,
+       "names a DNS-SD service"},
+      {"strange", "nosuch://host/", "kemb_wmz24", true, "not supported"},
+      {"guess", "socket://127.0.0.1:9", "auto", true, "No driver matches"},
+      {"viaweb", file, "kemb_wmz24o", true, ""},
+  };
+  for (const Case& c : kCases) {
+    std::vector<std::pair<std::string, std::string>> fields{
+        {"printer_name", c.name}, {"device_uri", "typed"}, {"typed_uri", c.uri},
+        {"driver_name", c.driver}};
+    if (c.with_session) fields.insert(fields.begin(), {"session", session});
+    const std::string form = FormEncoded(fields);
+    const WebPage answer = Web(server_->port(), "/addprinter", &form);
+    ASSERT_TRUE(server_->Running()) << c.name << " killed the server:\n" << server_->Log();
+    if (*c.refusal) {
+      EXPECT_EQ(answer.status, HTTP_STATUS_OK) << c.name;
+      EXPECT_NE(answer.body.find(c.refusal), std::string::npos) << c.name << ": " << answer.body;
+      if (std::string(c.name) != "lq") {
+        EXPECT_FALSE(PrinterExists(*ipp_, c.name)) << c.name;
+      }
+    } else {
+      EXPECT_EQ(answer.status, HTTP_STATUS_FOUND) << c.name << ": " << answer.body;
+      ASSERT_TRUE(PrinterExists(*ipp_, c.name)) << c.name << ": " << answer.body;
+    }
+  }
+  // The new printer is the model chosen and prints on its device.
+  const std::vector<uint8_t> page_bytes = PrintAlone(
+      *server_, *ipp_, "viaweb",
+      PwgStream({RenderSheet({"iso_a4_210x297mm", 180, 180, Drawing::kText})}),
+      "image/pwg-raster");
+  EXPECT_GT(page_bytes.size(), 9800u);
+  ipp_t* response =
+      ipp_->Do("viaweb", ipp_->NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, "viaweb"));
+  ipp_attribute_t* model = ippFindAttribute(response, "printer-make-and-model", IPP_TAG_TEXT);
+  EXPECT_STREQ(model ? ippGetString(model, 0, nullptr) : "", "KEMB OKIDATA WMZ-24");
+  ippDelete(response);
 }
 
 TEST(Devices, ListingAnswersWithoutAborting) {

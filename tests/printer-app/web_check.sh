@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # The web interface through Debian's headless Chromium: the home page lists the printer, the
-# printer's page shows its name, model and state; a screenshot of the printer page is kept in
+# printer's page shows its name, model and state; the Add Printer page opens (without
+# avahi-daemon PAPPL's own aborted the server); a screenshot of the printer page is kept in
 # BUILD_DIR/app-web/printer.png for people to look at. The server runs on loopback and is
 # stopped by its PID.
 #
@@ -25,6 +26,7 @@ chrome() {
 status=0
 home=$(chrome --dump-dom "http://localhost:$port/")
 printer=$(chrome --dump-dom "http://localhost:$port/office-wmz24")
+addprinter=$(chrome --dump-dom "http://localhost:$port/addprinter")
 chrome --screenshot="$work/printer.png" --window-size=1280,1000 "http://localhost:$port/office-wmz24" >/dev/null
 printf '%s' "$home" > "$work/home.html"; printf '%s' "$printer" > "$work/printer.html"
 check() { # WHAT PAGE TEXT
@@ -34,6 +36,7 @@ check "home page" "$home" "office-wmz24"
 check "printer page" "$printer" "office-wmz24"
 check "printer page" "$printer" "KEMB WMZ-24"
 check "printer page" "$printer" "[Ii]dle"
+check "add printer page" "$addprinter" "Add Printer"
 if [ -s "$work/printer.png" ]; then echo "ok: screenshot $work/printer.png"; else echo "FAIL: no screenshot"; status=1; fi
 kill -0 $pid 2>/dev/null || { echo "FAIL: the server died"; status=1; }
 exit $status
