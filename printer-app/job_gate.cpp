@@ -49,10 +49,15 @@ JobGate::Entry JobGate::Enter(int job_id, const std::function<bool()>& canceled,
   }
   if (waited) ++counts_.waits;
 
-  // A second start is parked for good: its thread never reaches PAPPL's end of a job.
-  if (running_ == job_id || std::find(recent_.begin(), recent_.end(), job_id) != recent_.end()) {
+  // A second start must print nothing and never reach PAPPL's end of a job.
+  if (running_ == job_id) {
     ++counts_.duplicates;
     return Entry::kDuplicate;
+  }
+  if (std::find(recent_.begin(), recent_.end(), job_id) != recent_.end()) {
+    ++counts_.duplicates;
+    ++counts_.duplicates_after_end;
+    return Entry::kDuplicateAfterEnd;
   }
   if (predecessor) {
     *predecessor = last_;

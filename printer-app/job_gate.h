@@ -30,7 +30,8 @@ namespace kemb::app {
 
 class JobGate : public std::enable_shared_from_this<JobGate> {
  public:
-  enum class Entry { kRun, kDuplicate, kCanceled };
+  // kDuplicate: a second start while the job runs; kDuplicateAfterEnd: after it has left.
+  enum class Entry { kRun, kDuplicate, kDuplicateAfterEnd, kCanceled };
 
   // The job that ran before, as the entering job finds it.
   struct Predecessor {
@@ -41,7 +42,8 @@ class JobGate : public std::enable_shared_from_this<JobGate> {
   };
 
   struct Counts {
-    size_t duplicates = 0;  // jobs started a second time
+    size_t duplicates = 0;  // jobs started a second time (either kind)
+    size_t duplicates_after_end = 0;
     size_t waits = 0;       // jobs that reached the driver before the previous one had ended
   };
 

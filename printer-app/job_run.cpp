@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include <pthread.h>
+
 #include "app_config.h"
 
 namespace kemb::app {
@@ -112,20 +114,15 @@ bool JobRun::StartJob() {
   // thread, which goes on serving the client afterwards.
   const bool job_thread = papplJobGetFilename(job_) != nullptr;
   JobGate::Predecessor predecessor;
-  switch (gate_->Enter(
-      job_id_, [this] { return canceled(); }, job_thread, &predecessor)) {
+  const JobGate::Entry entry =
+      gate_->Enter(job_id_, [this] { return canceled(); }, job_thread, &predecessor);
+  switch (entry) {
     case JobGate::Entry::kCanceled:
       return false;
     case JobGate::Entry::kDuplicate:
+    case JobGate::Entry::kDuplicateAfterEnd:
       entered_ = duplicate_ = true;
-      papplLogJob(job_, PAPPL_LOGLEVEL_ERROR,
-                  "Job %d was started a second time while it runs or after it ran; this "
-                  "start prints nothing and is held back.",
-                  job_id_);
-      // Returning would let PAPPL end the job a second time and list it twice among the
-      // completed jobs, which later frees it twice. The thread holds no lock here: it waits
-      // for the process to end.
-      for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+      EndDuplicate(job_thread, entry == JobGate::Entry::kDuplicateAfterEnd);
     case JobGate::Entry::kRun:
       entered_ = true;
       break;
@@ -162,6 +159,28 @@ bool JobRun::StartJob() {
   engine_ = std::make_unique<PageEngine>(settings);
   feed_.emplace(*engine_);
   return true;
+}
+
+void JobRun::EndDuplicate(bool job_thread, bool after_end) {
+  if (after_end)
+    papplLogJob(job_, PAPPL_LOGLEVEL_ERROR,
+                "Job %d was started a second time after it had ended; this start prints "
+                "nothing. PAPPL has marked the job processing again and holds it as the "
+                "printer's current job, so no later job starts until the server restarts.",
+                job_id_);
+  else
+    papplLogJob(job_, PAPPL_LOGLEVEL_ERROR,
+                "Job %d was started a second time while it runs; this start prints nothing "
+                "and its thread ends.",
+                job_id_);
+  // Returning would let PAPPL end the job a second time and list it twice among the completed
+  // jobs, which later frees it twice. PAPPL's own job thread holds none of its locks while a
+  // filter or the driver runs, and the frames above are unwound (destructors run) by the
+  // thread's exit.
+  if (job_thread) pthread_exit(nullptr);
+  // A client's connection thread serves the client afterwards and may not end: it waits for
+  // the process to end.
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
 }
 
 bool JobRun::PredecessorMayStillClose(const JobGate::Predecessor& predecessor) const {

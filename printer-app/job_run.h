@@ -108,6 +108,8 @@ class JobRun {
 
  private:
   Status Check(Status s);
+  // A job PAPPL started again: logs it and never returns.
+  [[noreturn]] void EndDuplicate(bool job_thread, bool after_end);
   bool PredecessorMayStillClose(const JobGate::Predecessor& predecessor) const;
   // The device to write to, given the one PAPPL hands this step; null after a failure.
   pappl_device_t* DeviceFor(pappl_device_t* handed);

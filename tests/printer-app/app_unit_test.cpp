@@ -23,6 +23,8 @@
 #include <map>
 #include <thread>
 
+#include <pthread.h>
+
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
@@ -194,6 +196,7 @@ TEST(Gate, NeverTwoJobsInTheDriverAndSecondStartsPrintNothing) {
           gate->Leave(job);
           break;
         case JobGate::Entry::kDuplicate:
+        case JobGate::Entry::kDuplicateAfterEnd:
           ++duplicates;
           break;
         case JobGate::Entry::kCanceled:
@@ -291,7 +294,7 @@ TEST(Gate, EnteringJobLearnsHowThePreviousJobEnded) {
 
   std::atomic<bool> parked{false}, release{false};
   std::thread second_start([&] {
-    EXPECT_EQ(gate->Enter(2, nullptr, true, &seen), JobGate::Entry::kDuplicate);
+    EXPECT_EQ(gate->Enter(2, nullptr, true, &seen), JobGate::Entry::kDuplicateAfterEnd);
     parked = true;
     while (!release) std::this_thread::yield();
   });
@@ -307,6 +310,54 @@ TEST(Gate, EnteringJobLearnsHowThePreviousJobEnded) {
   EXPECT_LT(seen.since_end, std::chrono::seconds(1)) << "job 2's thread ended just now";
   release = true;
   second_start.join();
+}
+
+// PAPPL may start a job again while it runs or after it has ended; the two are told apart
+// because the second leaves PAPPL holding a finished job as the printer's current one.
+TEST(Gate, SecondStartIsToldWhetherTheJobStillRuns) {
+  auto gate = JobGate::Create();
+  std::atomic<bool> first_in{false}, release{false};
+  std::thread first([&] {
+    ASSERT_EQ(gate->Enter(4, nullptr, true), JobGate::Entry::kRun);
+    first_in = true;
+    while (!release) std::this_thread::yield();
+    gate->Leave(4);
+  });
+  while (!first_in) std::this_thread::yield();
+  std::thread([&] { EXPECT_EQ(gate->Enter(4, nullptr, true), JobGate::Entry::kDuplicate); }).join();
+  release = true;
+  first.join();
+  std::thread([&] {
+    EXPECT_EQ(gate->Enter(4, nullptr, true), JobGate::Entry::kDuplicateAfterEnd);
+  }).join();
+  const JobGate::Counts counts = gate->counts();
+  EXPECT_EQ(counts.duplicates, 2u);
+  EXPECT_EQ(counts.duplicates_after_end, 1u);
+  EXPECT_TRUE(gate->MayAdmit());
+}
+
+// A second start ends its thread with pthread_exit from inside the driver: the unwind runs the
+// frames' destructors, and the thread's end releases the marks of the jobs it ran before, so
+// the printer is not held up.
+TEST(Gate, ThreadEndedByPthreadExitReleasesItsMarks) {
+  auto gate = JobGate::Create();
+  std::atomic<bool> unwound{false};
+  struct Frame {
+    std::atomic<bool>* unwound;
+    ~Frame() { *unwound = true; }
+  };
+  std::thread([&] {
+    ASSERT_EQ(gate->Enter(5, nullptr, true), JobGate::Entry::kRun);
+    gate->Leave(5);
+    Frame frame{&unwound};
+    [&] {
+      EXPECT_EQ(gate->Enter(5, nullptr, true), JobGate::Entry::kDuplicateAfterEnd);
+      pthread_exit(nullptr);
+    }();
+  }).join();
+  EXPECT_TRUE(unwound);
+  EXPECT_TRUE(gate->MayAdmit());
+  EXPECT_EQ(gate->running(), 0);
 }
 
 TEST(Gate, WaitingJobGivesUpWhenCancelled) {
