@@ -4,8 +4,9 @@
 // shutdown, and the rest; see `kemb-printer-app --help`. The application answers some itself:
 // `devices` (PAPPL's aborts without avahi), `add` and `modify` of a dnssd:// device without
 // avahi (refused: the server would abort when it opens it), `server` (so that it ends as soon
-// as asked), `drivers`, `default -d` and part of `modify` (sub_commands.h). The other client
-// sub-commands find the system service first.
+// as asked), `drivers`, `default -d`, part of `modify`, and `submit` (one PAPPL `submit` a
+// file, sent again while the printer is busy; sub_commands.h). The other client sub-commands
+// find the system service first.
 #include <pappl/pappl.h>
 
 #include <string>
@@ -30,6 +31,7 @@ int main(int argc, char* argv[]) {
   std::vector<std::string> rest;
   if (sub_command == "modify" && ModifyPrinter(argc, argv, status, rest)) return status;
   if (sub_command == "default" && SetDefaultPrinter(argc, argv, status)) return status;
+  if (sub_command == "submit" && SubmitEach(argc, argv, status)) return status;
   std::vector<char*> rest_argv;
   for (std::string& arg : rest) rest_argv.push_back(arg.data());
   if (!rest.empty()) {

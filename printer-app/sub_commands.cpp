@@ -3,12 +3,17 @@
 #include "sub_commands.h"
 
 #include <pappl/pappl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver.h"
@@ -230,6 +235,98 @@ bool SetDefaultPrinter(int argc, char* argv[], int& status) {
   if (Send(http.get(), PrinterRequest(kSetDefaultPrinter, args.printer), resource.c_str(),
            "set the default printer"))
     status = 0;
+  return true;
+}
+
+namespace {
+
+// Set for the `submit` of one file that SubmitEach runs: PAPPL's own then answers it.
+constexpr const char* kOneFile = "KEMB_PRINTER_APP_SUBMIT_ONE";
+
+// PAPPL's own `submit` for one file, with its error output: exit status, or -1 when it could
+// not run.
+int SubmitOne(const std::vector<std::string>& args, std::string& errors) {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    return -1;
+  }
+  if (pid == 0) {
+    setenv(kOneFile, "1", 1);
+    dup2(pipe_fds[1], STDERR_FILENO);
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv("/proc/self/exe", argv.data());
+    _exit(127);
+  }
+  close(pipe_fds[1]);
+  errors.clear();
+  char buffer[512];
+  for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof(buffer))) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    errors.append(buffer, static_cast<size_t>(n));
+  }
+  close(pipe_fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+bool SubmitEach(int argc, char* argv[], int& status) {
+  // PAPPL's options that take a value (-d NAME or -dNAME, ...); the other words are files.
+  std::vector<std::string> options, files;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.size() > 1 && arg[0] == '-' && arg[1] != '-') {
+      options.push_back(arg);
+      if (arg.size() == 2 && std::strchr("dhjmnouv", arg[1]) && i + 1 < argc)
+        options.push_back(argv[++i]);
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return false;  // --help, --version: PAPPL's
+    } else {
+      files.push_back(arg);
+    }
+  }
+  const char* one = getenv(kOneFile);
+  // Standard input cannot be sent twice: PAPPL's `submit` answers that alone.
+  if (files.empty() || (one && *one) || std::find(files.begin(), files.end(), "-") != files.end())
+    return false;
+
+  status = 0;
+  for (const std::string& file : files) {
+    std::vector<std::string> args{argv[0], "submit"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(file);
+    bool told = false;
+    for (;;) {
+      std::string errors;
+      const int result = SubmitOne(args, errors);
+      // The printer takes one job at a time and answers busy while it prints; PAPPL gives a
+      // client no event for the end of a job, so the file is sent again a moment later, as
+      // CUPS does.
+      if (result != 0 && errors.find("Currently printing another job") != std::string::npos) {
+        if (!told)
+          std::fprintf(stderr, "%s: The printer is busy; \"%s\" waits for its turn.\n", kName,
+                       file.c_str());
+        told = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        continue;
+      }
+      std::fputs(errors.c_str(), stderr);
+      if (result != 0) status = 1;
+      break;
+    }
+  }
   return true;
 }
 

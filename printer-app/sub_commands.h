@@ -9,6 +9,10 @@
 //                      `modify` gets the other options
 //   InstallSetPrinterDescription   the server's half of that vendor operation
 //   SetDefaultPrinter  `default -d NAME` (PAPPL's fails to read the printer's ID)
+//   SubmitEach         `submit`: PAPPL's sends the files one after the other and gives up on
+//                      the busy answer of a printer that takes one job at a time, so each file
+//                      goes through PAPPL's `submit` on its own, sent again while the printer
+//                      answers busy
 #pragma once
 
 #include <pappl/pappl.h>
@@ -26,5 +30,6 @@ void InstallVendorOperations(pappl_system_t* system);
 // has sent its part and options remain for PAPPL.
 bool ModifyPrinter(int argc, char* argv[], int& status, std::vector<std::string>& rest);
 bool SetDefaultPrinter(int argc, char* argv[], int& status);
+bool SubmitEach(int argc, char* argv[], int& status);
 
 }  // namespace kemb::app

@@ -14,6 +14,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -188,6 +191,66 @@ TEST_F(SubCommands, DefaultChoosesThePrinterAndRefusesAnUnknownOne) {
   auto unknown = server_->Run({"default", "-d", "nosuch"});
   EXPECT_FALSE(unknown.Ok());
   EXPECT_NE(unknown.output.find("nosuch"), std::string::npos) << unknown.output;
+}
+
+// The jobs a `submit` reported ("lq-12"), in its order.
+std::vector<int> SubmittedJobs(const std::string& output, const std::string& printer) {
+  std::vector<int> ids;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind(printer + "-", 0) == 0) ids.push_back(std::atoi(line.c_str() + printer.size() + 1));
+  return ids;
+}
+
+// PAPPL 1.3.1's `submit` printed only the first of several files, and a `submit` right after
+// another printed nothing: the printer takes one job at a time, answers busy while it prints,
+// and PAPPL's `submit` gave up on that answer.
+TEST_F(SubCommands, SubmitPrintsEveryFileInOrderWhileThePrinterIsBusy) {
+  const std::string pdf = std::string(KEMB_SOURCE_DIR) + "/samples/sample.pdf";
+  const std::string pwg = server_->dir() + "/page.pwg";
+  {
+    const std::vector<uint8_t> bytes =
+        PwgStream({RenderSheet({"iso_a4_210x297mm", 180, 180, Drawing::kText})});
+    std::ofstream(pwg, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  const std::string device = server_->DevicePath("lq");
+  Ipp ipp(server_->port());
+  auto print = [&](const std::vector<std::string>& files, size_t jobs) {
+    const size_t before = FileSize(device);
+    std::vector<std::string> args{"submit", "-d", "lq"};
+    args.insert(args.end(), files.begin(), files.end());
+    auto r = server_->Run(args, 300);
+    EXPECT_TRUE(r.Ok()) << r.output;
+    const std::vector<int> ids = SubmittedJobs(r.output, "lq");
+    EXPECT_EQ(ids.size(), jobs) << r.output;
+    for (auto& [id, state] : ipp.Wait("lq", ids))
+      EXPECT_EQ(state, IPP_JSTATE_COMPLETED) << "job " << id << "\n" << server_->JobLog(id);
+    return Tail(device, before);
+  };
+  const std::vector<uint8_t> pdf_alone = print({pdf}, 1);
+  const std::vector<uint8_t> pwg_alone = print({pwg}, 1);
+  ASSERT_FALSE(pdf_alone.empty());
+  ASSERT_FALSE(pwg_alone.empty());
+  std::vector<uint8_t> want = pdf_alone;
+  want.insert(want.end(), pwg_alone.begin(), pwg_alone.end());
+  want.insert(want.end(), pdf_alone.begin(), pdf_alone.end());
+  EXPECT_TRUE(print({pdf, pwg, pdf}, 3) == want) << "the three files, one after the other";
+
+  // Two `submit`s in a row: the second is sent while the first prints.
+  const size_t before = FileSize(device);
+  std::vector<int> ids;
+  for (const std::string& file : {pwg, pdf}) {
+    auto r = server_->Run({"submit", "-d", "lq", file}, 300);
+    EXPECT_TRUE(r.Ok()) << r.output;
+    for (int id : SubmittedJobs(r.output, "lq")) ids.push_back(id);
+  }
+  ASSERT_EQ(ids.size(), 2u);
+  for (auto& [id, state] : ipp.Wait("lq", ids))
+    EXPECT_EQ(state, IPP_JSTATE_COMPLETED) << "job " << id << "\n" << server_->JobLog(id);
+  want = pwg_alone;
+  want.insert(want.end(), pdf_alone.begin(), pdf_alone.end());
+  EXPECT_TRUE(Tail(device, before) == want);
 }
 
 // PAPPL's `drivers` made a whole system to list them: the state and log folders, and port 8000.
