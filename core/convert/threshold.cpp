@@ -50,14 +50,16 @@ inline bool LonePixelDot(const uint8_t* p) {
 }
 
 // Writes `dots` dot bits, dot i decided by dot_at(i), skipping whole bytes of paper (each dot
-// reads `pixel_bytes` bytes); the caller guarantees that the pixels of dot i lie at or after
-// byte i / 8.
+// reads `pixel_bytes` bytes of the `row_bytes` the pixels fill); the caller guarantees that the
+// pixels of dot i lie at or after byte i / 8.
 template <typename DotAt>
-void PackDots(uint8_t* row, size_t dots, size_t pixel_bytes, DotAt dot_at) {
+void PackDots(uint8_t* row, size_t dots, size_t pixel_bytes, size_t row_bytes, DotAt dot_at) {
   size_t i = 0;
   for (; i + 8 <= dots; i += 8) {
     unsigned byte = 0;
-    if (!Paper(row + i * pixel_bytes, 8 * pixel_bytes)) {
+    // A lone last pixel is shorter than a dot's share: the paper test must not read past it.
+    const bool whole = (i + 8) * pixel_bytes <= row_bytes;
+    if (!whole || !Paper(row + i * pixel_bytes, 8 * pixel_bytes)) {
       for (size_t k = 0; k < 8; ++k) byte = (byte << 1) | dot_at(i + k);
     }
     row[i / 8] = static_cast<uint8_t>(byte);
@@ -71,11 +73,11 @@ void PackDots(uint8_t* row, size_t dots, size_t pixel_bytes, DotAt dot_at) {
 
 // The portable row loops, one dot at a time.
 void TextRow(uint8_t* row, size_t width) {
-  PackDots(row, width, 3, [row](size_t i) { return TextDot(row + 3 * i); });
+  PackDots(row, width, 3, 3 * width, [row](size_t i) { return TextDot(row + 3 * i); });
 }
 
 void PairRow(uint8_t* row, size_t pairs, bool odd) {
-  PackDots(row, pairs + (odd ? 1 : 0), 6, [row, pairs](size_t i) {
+  PackDots(row, pairs + (odd ? 1 : 0), 6, 6 * pairs + (odd ? 3 : 0), [row, pairs](size_t i) {
     if (i == pairs) return LonePixelDot(row + 6 * i);
     return PairPixelDark(row + 6 * i) || PairPixelDark(row + 6 * i + 3);
   });

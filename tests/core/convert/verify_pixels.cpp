@@ -168,6 +168,26 @@ void RandomRows() {
         Expect(row[k] == rgb[k], "TransToGray360, byte after the dots changed", width, k, {});
       }
 
+      // Rows with nothing after the last pixel give the same dots, and the loops do not read
+      // past them (which AddressSanitizer builds would report).
+      for (const bool pairs_of_pixels : {false, true}) {
+        std::vector<uint8_t> exact(rgb.begin(), rgb.begin() + static_cast<long>(3 * width));
+        std::vector<uint8_t> slack = rgb;
+        const size_t dot_bytes = pairs_of_pixels ? (dots + 7) / 8 : bytes;
+        if (pairs_of_pixels) {
+          kemb::TransToGray360(exact.data(), static_cast<int>(pairs), static_cast<int>(odd));
+          kemb::TransToGray360(slack.data(), static_cast<int>(pairs), static_cast<int>(odd));
+        } else {
+          kemb::TransToGray(exact.data(), width);
+          kemb::TransToGray(slack.data(), width);
+        }
+        for (size_t k = 0; k < dot_bytes; ++k)
+          Expect(exact[k] == slack[k],
+                 pairs_of_pixels ? "TransToGray360, row without slack"
+                                 : "TransToGray, row without slack",
+                 width, 8 * k, {});
+      }
+
       kemb::InkCount count;
       count.AddRow(rgb.data(), 3 * width);
       uint64_t inked = 0, dark = 0;
