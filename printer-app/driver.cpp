@@ -184,7 +184,6 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
                unsigned page) {
   JobRun* run = JobRun::Current();
   if (!run) return false;
-  if (run->duplicate()) return true;
   std::string problem = PageProblem(run->model(), options->header);
   if (problem.empty() && HeaderHidden(job, options->header))
     problem = std::string("has fewer than 8 bits a colour (such as black_1), whose own page "

@@ -326,7 +326,10 @@ CurrentRun::CurrentRun(pappl_job_t* job) {
     return;
   }
   run_ = JobRun::StartCurrent(job, *context);
-  begun_ = run_->StartJob();
+  if (!run_->StartJob()) return;
+  document_ = papplJobGetFilename(job);
+  // A job cancelled before it started has lost its document.
+  if (!document_ && !run_->canceled()) run_->Fail("The job has no document");
 }
 
 CurrentRun::~CurrentRun() {

@@ -77,10 +77,9 @@ class JobRun {
   JobRun(const JobRun&) = delete;
   JobRun& operator=(const JobRun&) = delete;
 
-  // Waits for the printer. False: cancelled while waiting, or no spool folder.
+  // Waits for the printer. False: cancelled while waiting, or no spool folder. A second start
+  // of a job that runs or ran does not return: it ends its thread.
   bool StartJob();
-  // A second start of a job that already ran or runs: it must do nothing.
-  bool duplicate() const { return duplicate_; }
 
   Status StartPage(pappl_device_t* device, const SheetFormat& sheet, Content content);
   Status AddRow(unsigned y, std::span<const uint8_t> line);
@@ -140,13 +139,15 @@ class CurrentRun {
   CurrentRun(const CurrentRun&) = delete;
   CurrentRun& operator=(const CurrentRun&) = delete;
 
-  // Null when the job ends before it starts: not a KEMB printer, cancelled while waiting for
-  // the printer, or no folder (the job's message says which).
-  JobRun* get() const { return begun_ ? run_ : nullptr; }
+  // The run, started, and its spooled document; null when the job ends before it starts: not
+  // a KEMB printer, cancelled while waiting for the printer, no folder or no document (the
+  // job's message says which). A second start of a job never returns from the constructor.
+  JobRun* get() const { return document_ ? run_ : nullptr; }
+  const char* document() const { return document_; }
 
  private:
   JobRun* run_ = nullptr;
-  bool begun_ = false;
+  const char* document_ = nullptr;
 };
 
 }  // namespace kemb::app

@@ -149,14 +149,8 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
   CurrentRun current(job);
   JobRun* run = current.get();
   if (!run) return false;
-  if (run->duplicate()) return true;
+  const char* filename = current.document();
 
-  const char* filename = papplJobGetFilename(job);
-  if (!filename) {
-    // A job cancelled before it started has lost its document.
-    if (!run->canceled()) run->Fail("The job has no document");
-    return false;
-  }
   // Ghostscript would read anything, or nothing, and say so in words of its own.
   if (const std::string wrong = FormatMismatch("application/pdf", ReadHead(filename));
       !wrong.empty()) {

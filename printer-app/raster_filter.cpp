@@ -91,9 +91,7 @@ bool RasterFilter(pappl_job_t* job, pappl_device_t* device, void*) {
   CurrentRun current(job);
   JobRun* run = current.get();
   if (!run) return false;
-  if (run->duplicate()) return true;
-  const char* filename = papplJobGetFilename(job);
-  const int fd = filename ? open(filename, O_RDONLY | O_CLOEXEC) : -1;
+  const int fd = open(current.document(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (!run->canceled())
       run->Fail(std::string("Unable to open the job's document: ") + std::strerror(errno));
