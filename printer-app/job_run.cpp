@@ -130,6 +130,13 @@ bool JobRun::StartJob() {
 
   const char* uri = papplPrinterGetDeviceURI(papplJobGetPrinter(job_));
   file_device_ = uri && std::strncmp(uri, "file:", 5) == 0;
+  // A folder as the device gives one file per opening: there PAPPL's own stays the one used.
+  if (file_device_) {
+    std::string path = std::strncmp(uri, "file://", 7) == 0 ? uri + 7 : uri + 5;
+    path = path.substr(0, path.find('?'));
+    std::error_code ignored;
+    own_file_ = !std::filesystem::is_directory(path, ignored);
+  }
   unsettled_ = PredecessorMayStillClose(predecessor);
   if (unsettled_ && !file_device_ && !job_thread && predecessor.streamed) {
     // Two connections to a real printer could deadlock it, so a streamed job keeps PAPPL's
@@ -204,8 +211,10 @@ void LogDeviceError(const char* message, void* job) {
 
 pappl_device_t* JobRun::DeviceFor(pappl_device_t* handed) {
   if (own_device_) return own_device_;
-  // A file device costs nothing to open twice; PAPPL's copy stays unused.
-  if (handed && !(unsettled_ && file_device_)) return handed;
+  // A file costs nothing to open twice, and a job's own copy is closed before the next job
+  // may open one: PAPPL closes its copy after the next job may hold it, which then never
+  // matters. PAPPL's copy stays unused.
+  if (handed && !own_file_ && !(unsettled_ && file_device_)) return handed;
   if (failed_) return nullptr;
   const char* uri = papplPrinterGetDeviceURI(papplJobGetPrinter(job_));
   own_device_ = uri ? papplDeviceOpen(uri, papplJobGetName(job_), LogDeviceError, job_) : nullptr;
@@ -213,10 +222,13 @@ pappl_device_t* JobRun::DeviceFor(pappl_device_t* handed) {
     Fail(std::string("Unable to open the printer's device ") + (uri ? uri : "(none)"));
     return nullptr;
   }
-  papplLogJob(job_, PAPPL_LOGLEVEL_INFO,
-              handed ? "The previous job's end may close the device PAPPL handed over; "
-                       "the job opened its own."
-                     : "PAPPL handed over no device; the job opened its own.");
+  if (own_file_)
+    papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "The job writes to its own copy of the file.");
+  else
+    papplLogJob(job_, PAPPL_LOGLEVEL_INFO,
+                handed ? "The previous job's end may close the device PAPPL handed over; "
+                         "the job opened its own."
+                       : "PAPPL handed over no device; the job opened its own.");
   return own_device_;
 }
 

@@ -122,6 +122,7 @@ class JobRun {
   bool lost_output_ = false;
   bool page_open_ = false;
   bool file_device_ = false;  // a file: URI, which PAPPL closes after every job
+  bool own_file_ = false;     // a file: URI naming a file, which the job opens itself
   bool unsettled_ = false;    // the previous job's end may still close the device
   pappl_device_t* own_device_ = nullptr;
   int pages_ = 0;
