@@ -25,7 +25,7 @@ struct Device {
 std::vector<Device> LocalDevices() {
   std::vector<Device> devices;
   papplDeviceList(
-      static_cast<pappl_devtype_t>(PAPPL_DEVTYPE_ALL & ~PAPPL_DEVTYPE_DNS_SD),
+      kLocalDevices,
       [](const char* info, const char* uri, const char* id, void* data) {
         static_cast<std::vector<Device>*>(data)->push_back(
             {info ? info : "", uri ? uri : "", id ? id : ""});
@@ -40,10 +40,10 @@ std::string FormValue(int n, cups_option_t* form, const char* name) {
   return v ? v : "";
 }
 
-// A dnssd:// device (or any URI naming a DNS-SD service) is resolved through avahi when a job
-// opens it, which aborts the server the same way.
+// A dnssd:// device, or any URI naming a DNS-SD service: the page cannot tell what such a
+// host name resolves through.
 bool NeedsDnsSd(const std::string& uri) {
-  return uri.rfind("dnssd://", 0) == 0 || uri.find("._tcp") != std::string::npos;
+  return IsDnsSdUri(uri) || uri.find("._tcp") != std::string::npos;
 }
 
 void Escaped(pappl_client_t* client, const std::string& s) {

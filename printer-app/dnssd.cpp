@@ -46,7 +46,7 @@ void PrintError(const char* message, void*) {
 int ListDevices() {
   pappl_devtype_t types = PAPPL_DEVTYPE_ALL;
   if (!DnsSdAvailable()) {
-    types = static_cast<pappl_devtype_t>(types & ~PAPPL_DEVTYPE_DNS_SD);
+    types = kLocalDevices;
     std::fprintf(stderr,
                  "kemb-printer-app: avahi-daemon is not running: network printers are not "
                  "searched by DNS-SD; give a socket://HOST:9100 URI by hand\n");
@@ -62,7 +62,7 @@ bool RefusesDnsSdUri(int argc, char* argv[]) {
       uri = argv[i + 1];
     else if (std::strncmp(argv[i], "-v", 2) == 0)
       uri = argv[i] + 2;
-    if (uri && std::strncmp(uri, "dnssd://", 8) == 0 && !DnsSdAvailable()) {
+    if (uri && IsDnsSdUri(uri) && !DnsSdAvailable()) {
       std::fprintf(stderr,
                    "kemb-printer-app: avahi-daemon is not running, so '%s' cannot be resolved: "
                    "give the printer as socket://HOST:9100\n",
