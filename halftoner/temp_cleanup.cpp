@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <initializer_list>
 
 namespace kemb::halftone {
 namespace {

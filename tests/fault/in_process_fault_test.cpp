@@ -9,6 +9,8 @@
 //   the printer failing after N bytes: one line naming the broken pipe, status 1.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fault_fixture.h"
 #include "job/cancel.h"
 #include "support/in_process_job.h"

@@ -3,6 +3,7 @@
 // as a file; standard output compared byte for byte, standard error line for line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <string>

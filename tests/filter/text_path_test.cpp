@@ -3,6 +3,7 @@
 // 360 x 360 reduction, clean-up, cancellation while spooling, and the spool file's safety.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <random>

@@ -4,6 +4,7 @@
 // they do not (LQ at 60, 120, 240 and 360 x 360 dpi), the test pins where the dots land.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "printer_fixture.h"
