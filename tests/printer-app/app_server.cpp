@@ -231,7 +231,7 @@ void SocketPrinter::Serve() {
     const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     if (pace_ > 0) {
-      const int window = 4096;
+      const int window = static_cast<int>(std::min<size_t>(pace_, 65536));
       setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof(window));
     }
     size_t left = 0;  // bytes until the reset, when this connection is to be reset

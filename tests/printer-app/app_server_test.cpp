@@ -774,7 +774,7 @@ TEST_F(Recovery, KillsDuringOneJobEndAsTheRuleSaysAndThePrinterPrintsTheNextJob)
   // The slow printer takes a few kilobytes each 10 ms: fewer pages of fewer bytes.
   SocketPrinter network(0, SocketPrinter::Cut::kReset, 16384);
   server_->AddPrinter("net", "kemb_wmz24", network.Uri());
-  const std::vector<uint8_t> long_document = RampPdf(server_->dir(), 24);
+  const std::vector<uint8_t> long_document = RampPdf(server_->dir(), 12);
   const std::vector<uint8_t> short_document = RampPdf(server_->dir(), 8);
   JobAttributes high;
   high.xdpi = 360, high.ydpi = 180;
@@ -783,7 +783,7 @@ TEST_F(Recovery, KillsDuringOneJobEndAsTheRuleSaysAndThePrinterPrintsTheNextJob)
   for (const KillCase& c : cases) {
     const std::string printer = c.network ? "net" : "lq";
     SCOPED_TRACE(printer + ", " + std::to_string(c.kills) + " kills");
-    const int pages = c.network ? 8 : 24;
+    const int pages = c.network ? 8 : 12;
     auto ipp = std::make_unique<Ipp>(server_->port());
     Submitted job = c.network ? ipp->Print(printer, short_document, "application/pdf")
                               : ipp->Print(printer, long_document, "application/pdf", high);
