@@ -225,8 +225,9 @@ PageEngine::PathChoice PageEngine::ChoosePath(double ratio) {
       constexpr size_t kNamed = 8;
       for (size_t i = 0; i < std::min(count, kNamed); ++i) {
         const PixelRect& r = found.pictures[i];
-        why += " " + std::to_string(r.x0) + "," + std::to_string(r.y0) + "-" +
-               std::to_string(r.x1) + "," + std::to_string(r.y1);
+        why += ' ';
+        why += std::to_string(r.x0) + "," + std::to_string(r.y0) + "-" + std::to_string(r.x1) +
+               "," + std::to_string(r.y1);
       }
       if (count > kNamed) why += " ...";
     }
