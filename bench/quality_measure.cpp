@@ -275,7 +275,8 @@ int main(int argc, char** argv) {
       eye_sigma_mm = std::atof(argv[++i]);
       if (!(eye_sigma_mm > 0)) return 2;
     } else if (std::string(argv[i]) == "--side-by-side-of" && i + 1 < argc) {
-      side_by_side_of = "," + std::string(argv[++i]) + ",";
+      const std::string choices = argv[++i];
+      side_by_side_of = "," + choices + ",";
     } else if (std::string(argv[i]) == "--side-by-side" && i + 1 < argc) {
       side_by_side = argv[++i];
     } else if (std::string(argv[i]) == "--not-text" && i + 1 < argc) {

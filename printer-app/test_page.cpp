@@ -27,8 +27,10 @@ std::string Content(const Model& model, const std::string& printer_name) {
   c += "BT /F1 22 Tf 54 770 Td (" + Escaped(model.make_and_model) + " test page) Tj ET\n";
   c += "BT /F1 12 Tf 54 745 Td (Printer: " + Escaped(printer_name) + ") Tj ET\n";
   std::string res = "Resolutions:";
-  for (const Resolution& r : model.resolutions)
-    res += " " + std::to_string(r.x) + "x" + std::to_string(r.y);
+  for (const Resolution& r : model.resolutions) {
+    res += ' ';
+    res += std::to_string(r.x) + "x" + std::to_string(r.y);
+  }
   c += "BT /F1 12 Tf 54 728 Td (" + Escaped(res) + " dpi) Tj ET\n";
   // Grey ramp, paper to full ink.
   for (int i = 0; i <= 10; ++i) {
