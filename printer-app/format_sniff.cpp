@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "text/text_layout.h"
+
 namespace kemb::app {
 namespace {
 
@@ -45,6 +47,8 @@ const char* FormatOf(std::span<const uint8_t> head) {
   // Readers accept a PDF header within the first kilobyte.
   const std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
   if (text.find("%PDF-") != std::string_view::npos) return "application/pdf";
+  // Text: no NUL byte, hardly a control code. PostScript is text too, but not printed as such.
+  if (!head.empty() && !StartsWith(head, "%!") && CheckTextStart(head).ok()) return "text/plain";
   return nullptr;
 }
 
