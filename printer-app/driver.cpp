@@ -21,6 +21,7 @@
 #include "app_config.h"
 #include "raster_filter.h"
 #include "test_page.h"
+#include "text_filter.h"
 
 namespace kemb::app {
 
@@ -403,6 +404,7 @@ bool DriverCallback(pappl_system_t*, const char* driver_name, const char*, const
     ippAddString(*attrs, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
                  "pwg-raster-document-sheet-back", nullptr, "normal");
     ippAddBoolean(*attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+    AddTextDefaults(*model, data, *attrs);
   }
 
   data->num_type = 2;

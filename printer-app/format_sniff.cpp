@@ -24,10 +24,13 @@ const char* NameOf(std::string_view format) {
   return nullptr;
 }
 
+// Printable characters (UTF-8 or Latin-1 alike) and the controls of plain text: tabs, line and
+// form feeds, and the backspaces and escapes of formatted manual pages and terminal output.
 bool LooksLikeText(std::span<const uint8_t> head) {
   if (head.empty()) return false;
   return std::all_of(head.begin(), head.end(), [](uint8_t c) {
-    return c == '\t' || c == '\n' || c == '\r' || c == '\f' || (c >= 0x20 && c != 0x7f);
+    return c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\b' || c == 0x1b ||
+           (c >= 0x20 && c != 0x7f);
   });
 }
 
@@ -45,6 +48,8 @@ const char* FormatOf(std::span<const uint8_t> head) {
   // Readers accept a PDF header within the first kilobyte.
   const std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
   if (text.find("%PDF-") != std::string_view::npos) return "application/pdf";
+  // PostScript is text too, but not to be printed as a listing.
+  if (!StartsWith(head, "%!") && LooksLikeText(head)) return "text/plain";
   return nullptr;
 }
 

@@ -2,7 +2,8 @@
 // Document formats by their content, for documents sent without a format (or as
 // application/octet-stream) and to catch a document whose content contradicts its format.
 //   FormatOf        the format the first bytes show: PDF, JPEG (with or without a JFIF or Exif
-//                   marker), PNG, PWG and Apple raster, CUPS raster (the driver's own format)
+//                   marker), PNG, PWG and Apple raster, CUPS raster (the driver's own format),
+//                   plain text (printable characters and the controls text holds)
 //   FormatMismatch  for a PDF, JPEG or PNG document and its first bytes: empty when they
 //                   agree, else the job's message
 //   ReadHead        the first bytes of a document file

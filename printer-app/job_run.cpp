@@ -350,6 +350,14 @@ Status JobRun::EndJob(pappl_device_t* device) {
   return failed_ ? Status::Fail("The job has failed") : Status::Ok();
 }
 
+ByteSink* JobRun::DirectSink(pappl_device_t* device) {
+  if (duplicate_ || failed_) return nullptr;
+  pappl_device_t* d = DeviceFor(device);
+  if (!d) return nullptr;
+  sink_.SetDevice(d);
+  return &sink_;
+}
+
 Status JobRun::LostOutput() {
   // The rest of the job would print without its beginning: the job is aborted, never completed.
   if (lost_output_) return Status::Fail("The job has failed");

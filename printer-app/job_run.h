@@ -90,6 +90,9 @@ class JobRun {
   Status EndPage(pappl_device_t* device);
   // Resets the printer after the last page unless a page failed; flushes the device.
   Status EndJob(pappl_device_t* device);
+  // The printer stream for a document printed without the page engine (plain text), on the
+  // device this step writes to, with the same lost-byte check; null after a failure.
+  ByteSink* DirectSink(pappl_device_t* device);
 
   // The printer did not take every byte (connection reset, device gone).
   Status LostOutput();

@@ -26,6 +26,7 @@
 #include "raster_filter.h"
 #include "recovery.h"
 #include "sub_commands.h"
+#include "text_filter.h"
 
 namespace kemb::app {
 namespace {
@@ -210,6 +211,7 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* da
   papplSystemAddMIMEFilter(system, "application/pdf", kDriverFormat, PdfFilter, nullptr);
   papplSystemAddMIMEFilter(system, kDriverFormat, kDriverFormat, RasterFilter, nullptr);
   InstallImageFilters(system);
+  papplSystemAddMIMEFilter(system, "text/plain", kDriverFormat, TextFilter, nullptr);
   papplSystemSetFooterHTML(system, "KEMB WMZ dot-matrix printers");
   InstallVendorOperations(system);
   InstallAddPrinterPage(system);

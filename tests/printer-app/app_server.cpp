@@ -333,6 +333,8 @@ Submitted Ipp::Print(const std::string& printer, const std::vector<uint8_t>& doc
     if (attrs.quality)
       ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_ENUM, "print-quality", attrs.quality);
     if (attrs.copies) ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", attrs.copies);
+    for (const auto& [name, value] : attrs.integers)
+      ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, name.c_str(), value);
     if (!attrs.media_type.empty()) {
       pwg_media_t* pwg = pwgMediaForPWG(attrs.media.c_str());
       ipp_t* col = ippNew();

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <cups/cups.h>
@@ -120,6 +121,8 @@ struct JobAttributes {
   int copies = 0;          // copies, when set
   std::string media;       // media keyword
   std::string media_type;  // sent as media-col with the size of `media`
+  // Integer job attributes of the printer's own (cpi, lpi), by name.
+  std::vector<std::pair<std::string, int>> integers;
 };
 
 struct Submitted {

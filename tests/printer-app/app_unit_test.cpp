@@ -541,7 +541,8 @@ TEST(Formats, FirstBytesNameTheFormatAndAContradictionIsSaidInWords) {
   const Case cases[] = {
       {"PDF", bytes("%PDF-1.4\n%\xe2\xe3"), "application/pdf"},
       {"PDF after leading junk", bytes(late_pdf), "application/pdf"},
-      {"PDF header past the first kilobyte", bytes(too_late_pdf), nullptr},
+      // A kilobyte of blanks before it: no reader takes it as a PDF; it is text.
+      {"PDF header past the first kilobyte", bytes(too_late_pdf), "text/plain"},
       {"JPEG with JFIF", bytes("\xff\xd8\xff\xe0\x00\x10JFIF"), "image/jpeg"},
       {"JPEG with only a quantization table", bytes("\xff\xd8\xff\xdb\x00\x43"), "image/jpeg"},
       {"PNG", bytes("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR"), "image/png"},
@@ -550,7 +551,12 @@ TEST(Formats, FirstBytesNameTheFormatAndAContradictionIsSaidInWords) {
       {"Apple raster", bytes(std::string_view("UNIRAST\0\x08", 9)), "image/urf"},
       {"CUPS raster v3", bytes("RaS3...."), kDriverFormat},
       {"CUPS raster v2, other byte order", bytes("2SaR...."), kDriverFormat},
-      {"text", bytes("Hello\n"), nullptr},
+      {"text", bytes("Hello\n"), "text/plain"},
+      {"text with tabs, form feeds, overstrikes and UTF-8",
+       bytes("\tB\bBold \xc3\xa9\r\n\f\x1b[0m"), "text/plain"},
+      {"text with a NUL byte", bytes(std::string_view("Hello\0\n", 7)), nullptr},
+      {"binary with a control code", bytes("ab\x01\x02" "cd"), nullptr},
+      {"PostScript", bytes("%!PS-Adobe-3.0\n"), nullptr},
       {"nothing", {}, nullptr},
   };
   for (const Case& c : cases) {
