@@ -2,14 +2,14 @@
 // bench-dbs: the floor a halftone can reach on paper, by direct binary search, beside the
 // halftones given to it.
 //
-//   bench-dbs IMAGE.ppm XDPI YDPI DOTS.pbm... [--passes N] [--margin-mm M] [--png OUT.png]
-//             [--dbs-out DBS.pbm]
+//   bench-dbs IMAGE.ppm XDPI YDPI DOTS.pbm... [--start N] [--passes N] [--margin-mm M]
+//             [--png OUT.png] [--dbs-out DBS.pbm]
 //
 // IMAGE.ppm is a tint or a crop at the dot grid's resolution, each DOTS.pbm a halftone of it
 // (kemb_ID's). One line per DOTS.pbm and a last one for the search: "mean_delta_L signed_L",
 // the mean |delta L*| and the mean delta L* of the print against the original on the paper
 // model (paper_model.h), over the pixels at least --margin-mm (1) in from the edges.
-// The search starts from the first DOTS.pbm and, pixel after pixel, toggles the dot or swaps it
+// The search starts from DOTS.pbm number --start (from 0; default 0) and, pixel after pixel, toggles the dot or swaps it
 // with a differing neighbour when that lowers the squared difference of the blurred print's
 // and the blurred original's reflectance; it stops after a pass without a change, or --passes
 // (12). The blurred error's correlation with the blur is kept per pixel, so each trial costs
@@ -228,7 +228,7 @@ class Search {
 int main(int argc, char** argv) {
   std::vector<std::string> pbms;
   std::string image_path, png, dbs_out;
-  int xdpi = 0, ydpi = 0, passes = 12;
+  int xdpi = 0, ydpi = 0, passes = 12, start = 0;
   double margin_mm = 1.0;
   std::vector<std::string> plain;
   for (int i = 1; i < argc; ++i) {
@@ -237,7 +237,9 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc) Fail(arg + " needs a value");
       return argv[++i];
     };
-    if (arg == "--passes") {
+    if (arg == "--start") {
+      start = std::atoi(value().c_str());
+    } else if (arg == "--passes") {
       passes = std::atoi(value().c_str());
     } else if (arg == "--margin-mm") {
       margin_mm = std::atof(value().c_str());
@@ -250,14 +252,15 @@ int main(int argc, char** argv) {
     }
   }
   if (plain.size() < 4) {
-    Fail("usage: bench-dbs IMAGE.ppm XDPI YDPI DOTS.pbm... [--passes N] [--margin-mm M] "
-         "[--png OUT.png] [--dbs-out DBS.pbm]");
+    Fail("usage: bench-dbs IMAGE.ppm XDPI YDPI DOTS.pbm... [--start N] [--passes N] "
+         "[--margin-mm M] [--png OUT.png] [--dbs-out DBS.pbm]");
   }
   image_path = plain[0];
   xdpi = std::atoi(plain[1].c_str());
   ydpi = std::atoi(plain[2].c_str());
   if (xdpi < 30 || xdpi > 720 || ydpi < 30 || ydpi > 720) Fail("a resolution out of 30..720");
   pbms.assign(plain.begin() + 3, plain.end());
+  if (start < 0 || size_t(start) >= pbms.size()) Fail("--start names no DOTS.pbm");
 
   const Image image = Read(image_path, "P6");
   const int w = image.width, h = image.height;
@@ -302,7 +305,7 @@ int main(int argc, char** argv) {
     measure(fitted);
     halftones.push_back(std::move(fitted));
   }
-  Search search(grid, target, halftones.front(), w, h);
+  Search search(grid, target, halftones[size_t(start)], w, h);
   for (int pass = 0; pass < passes && search.Pass() > 0; ++pass) {
   }
   measure(search.dots());

@@ -15,8 +15,9 @@
 //                  head's dot diameter, both blurred as the eye blurs them at reading distance,
 //                  compared as the mean absolute difference in percent of full scale over the
 //                  page's content: the box round everything that is not white paper
-//   text fidelity  of the dots the text path prints (outside the --not-text boxes), the share
-//                  the choice prints too
+//   text fidelity  of the dots the text path prints where the original is dark (no lighter than
+//                  mid grey, sRGB 128; outside the --not-text boxes), the share the choice
+//                  prints too
 //   light cover    of the 2 mm tiles lighter than mid grey in the original (reflecting more than
 //                  half the light, sRGB 188) and without text (dark marks on paper), the
 //                  largest share of paper the print inks
@@ -286,11 +287,14 @@ int main(int argc, char** argv) {
   Blur(page, width, height, column_mm, row_mm, eye_sigma_mm);
 
   const kembview::Page text = Decode(files[1]);
+  // Dark marks only: the text path also prints tints and light colours solid, which the
+  // other choices rightly print as their tone.
+  const double mid_grey = Linear(128 / 255.0);
   auto is_text = [&](int x, int y) {
     for (const Box& b : not_text) {
       if (x >= b.x0 && x < b.x1 && y >= b.y0 && y < b.y1) return false;
     }
-    return text.Dot(x, y);
+    return text.Dot(x, y) && original[size_t(y) * width + x] <= mid_grey;
   };
   for (size_t f = 2; f < files.size(); ++f) {
     const kembview::Page print = Decode(files[f]);
