@@ -6,8 +6,8 @@
 //
 // PAGE.ras is the CUPS raster the filter was given (its first page is used); TEXT.prn the
 // printer stream of that page on the text path; each CHOICE.prn the stream of one content
-// choice. One line per CHOICE.prn: "tone_error text_fidelity text_dots light_cover", all but
-// text_dots in percent. --side-by-side writes PREFIX<n>.png for the n-th CHOICE.prn (from 0):
+// choice. One line per CHOICE.prn: "tone_error text_fidelity text_dots light_cover delta_l
+// light_black", all but text_dots and delta_l in percent. --side-by-side writes PREFIX<n>.png for the n-th CHOICE.prn (from 0):
 // the page's content as the original's grey | as the paper shows the print, at 360 dpi (only
 // for the listed CHOICE.prn numbers with --side-by-side-of).
 //
@@ -15,11 +15,15 @@
 //                  head's dot diameter, both blurred as the eye blurs them at reading distance,
 //                  compared as the mean absolute difference in percent of full scale over the
 //                  page's content: the box round everything that is not white paper
-//   text fidelity  of the dots the text path prints (outside the --not-text boxes), the share
-//                  the choice prints too
+//   text fidelity  of the dots the text path prints where the original is dark (no lighter than
+//                  mid grey, sRGB 128; outside the --not-text boxes), the share the choice
+//                  prints too
 //   light cover    of the 2 mm tiles lighter than mid grey in the original (reflecting more than
 //                  half the light, sRGB 188) and without text (dark marks on paper), the
 //                  largest share of paper the print inks
+//   delta L        the tone error in CIE L* (paper_model.h): mean |delta L*| over the content
+//   light black    of the content, the share where the blurred original is light (L* >= 60)
+//                  and the blurred print near black (L* <= 30)
 // Dots are discs of the head's dot diameter at the raster's column and row pitches, counted at
 // points jittered within each pixel (a fixed grid of points has a bias of its own).
 #include <fcntl.h>
@@ -37,12 +41,11 @@
 #include <cups/raster.h>
 
 #include "page_image_file.h"
+#include "paper_model.h"
 #include "stream_decoder.h"
 
 namespace {
 
-constexpr double kDotDiameterMm = 0.25;  // an impact dot through the ribbon
-constexpr double kEyeSigmaMm = 0.2;      // eye blur at about 30 cm (--eye-sigma-mm)
 constexpr int kSubsamples = 4;           // per pixel side, for the dot discs
 constexpr double kTileMm = 2.0;          // the light-cover tiles
 constexpr int kViewDpi = 360;            // the side-by-side picture
@@ -51,51 +54,12 @@ struct Box {
   int x0, y0, x1, y1;
 };
 
-using Plane = std::vector<double>;
-
-double Linear(double v) {  // sRGB decoding, 0..1
-  return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-}
-
-std::vector<double> Gaussian(double sigma_px) {
-  const int radius = static_cast<int>(std::ceil(3 * sigma_px));
-  std::vector<double> kernel(2 * radius + 1);
-  double sum = 0;
-  for (int i = -radius; i <= radius; ++i) {
-    kernel[i + radius] = std::exp(-0.5 * i * i / (sigma_px * sigma_px));
-    sum += kernel[i + radius];
-  }
-  for (double& k : kernel) k /= sum;
-  return kernel;
-}
-
-// Separable Gaussian blur of a width x height plane, edges clamped; pixels may be taller than
-// wide (360 x 180 dpi), so each direction has its own sigma.
-void Blur(Plane& plane, int width, int height, double sigma_x, double sigma_y) {
-  const std::vector<double> kx = Gaussian(sigma_x), ky = Gaussian(sigma_y);
-  const int rx = int(kx.size() / 2), ry = int(ky.size() / 2);
-  Plane tmp(plane.size());
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      double v = 0;
-      for (int i = -rx; i <= rx; ++i) {
-        const int xx = std::min(width - 1, std::max(0, x + i));
-        v += kx[i + rx] * plane[size_t(y) * width + xx];
-      }
-      tmp[size_t(y) * width + x] = v;
-    }
-  }
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      double v = 0;
-      for (int i = -ry; i <= ry; ++i) {
-        const int yy = std::min(height - 1, std::max(0, y + i));
-        v += ky[i + ry] * tmp[size_t(yy) * width + x];
-      }
-      plane[size_t(y) * width + x] = v;
-    }
-  }
-}
+using kemb::bench::Blur;
+using kemb::bench::Encoded;
+using kemb::bench::kDotDiameterMm;
+using kemb::bench::kEyeSigmaMm;
+using kemb::bench::Linear;
+using kemb::bench::Plane;
 
 // Where the dots of a page lie on paper, in mm from its top left corner.
 class Paper {
@@ -217,10 +181,6 @@ double LightCover(const Plane& luminance, const Plane& reflectance, int width, i
   return worst;
 }
 
-double Encoded(double linear) {  // sRGB encoding, 0..1
-  return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
-}
-
 // The content box, original | print, at kViewDpi.
 std::string WriteSideBySide(const std::string& path, const Plane& luminance, int width,
                             const Box& box, const Paper& paper) {
@@ -324,15 +284,17 @@ int main(int argc, char** argv) {
   cupsRasterClose(raster);
   close(fd);
   const Plane original = page;
-  const double sigma_x = eye_sigma_mm / column_mm, sigma_y = eye_sigma_mm / row_mm;
-  Blur(page, width, height, sigma_x, sigma_y);
+  Blur(page, width, height, column_mm, row_mm, eye_sigma_mm);
 
   const kembview::Page text = Decode(files[1]);
+  // Dark marks only: the text path also prints tints and light colours solid, which the
+  // other choices rightly print as their tone.
+  const double mid_grey = Linear(128 / 255.0);
   auto is_text = [&](int x, int y) {
     for (const Box& b : not_text) {
       if (x >= b.x0 && x < b.x1 && y >= b.y0 && y < b.y1) return false;
     }
-    return text.Dot(x, y);
+    return text.Dot(x, y) && original[size_t(y) * width + x] <= mid_grey;
   };
   for (size_t f = 2; f < files.size(); ++f) {
     const kembview::Page print = Decode(files[f]);
@@ -346,13 +308,16 @@ int main(int argc, char** argv) {
           side_by_side + number + ".png", original, width, content, paper);
       if (!problem.empty()) std::fprintf(stderr, "bench-quality: %s\n", problem.c_str());
     }
-    Blur(reflectance, width, height, sigma_x, sigma_y);
-    double error = 0;
-    size_t counted = 0;
+    Blur(reflectance, width, height, column_mm, row_mm, eye_sigma_mm);
+    double error = 0, delta_l = 0;
+    size_t counted = 0, light_black = 0;
     for (int y = content.y0; y < content.y1; ++y) {
       for (int x = content.x0; x < content.x1; ++x, ++counted) {
         const size_t i = size_t(y) * width + x;
         error += std::fabs(page[i] - reflectance[i]);
+        const double seen = kemb::bench::LStar(page[i]), printed = kemb::bench::LStar(reflectance[i]);
+        delta_l += std::fabs(seen - printed);
+        light_black += seen >= 60 && printed <= 30;
       }
     }
     size_t text_dots = 0, kept = 0;
@@ -363,9 +328,10 @@ int main(int argc, char** argv) {
         kept += print.Dot(x, y);
       }
     }
-    std::printf("%.3f %.3f %zu %.1f\n", counted ? 100.0 * error / double(counted) : 0.0,
+    const double share = counted ? 1.0 / double(counted) : 0.0;
+    std::printf("%.3f %.3f %zu %.1f %.3f %.3f\n", 100.0 * error * share,
                 text_dots ? 100.0 * double(kept) / double(text_dots) : 100.0, text_dots,
-                100.0 * light_cover);
+                100.0 * light_cover, delta_l * share, 100.0 * double(light_black) * share);
     std::fflush(stdout);
   }
   return 0;
