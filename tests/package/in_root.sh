@@ -34,8 +34,8 @@ fail() {
 apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -y -qq "$@"; }
 mkdir -p "$out"
 kemb_named() {
-  find / -xdev -iname '*kemb*' -not -path '/test/*' -not -path '/tmp/*' -not -path '/proc/*' \
-    2>/dev/null | sort
+  find / -xdev \( -path /test -o -path /tmp -o -path /proc \) -prune -o -iname '*kemb*' -print |
+    sort
 }
 unit_file() { grep -m 1 "/systemd/system/$service\$" "$out/files-kemb-printer-app"; }
 # Whether a process runs PROGRAM (no procps in a minimal root).
@@ -92,7 +92,10 @@ install_step() {
   # The unit, its program, and its enabling as deb-systemd-helper does it.
   local unit exec_start app_bin
   unit=$(unit_file) || fail "kemb-printer-app ships no $service"
-  [[ $unit == /usr/lib/systemd/system/* ]] || fail "$unit is not under /usr/lib/systemd/system"
+  # Debian 13 wants units below /usr; Debian 12's debhelper enables only those in /lib.
+  local want_units=/usr/lib/systemd/system
+  [ "$(. /etc/os-release && echo "$VERSION_ID")" -ge 13 ] || want_units=/lib/systemd/system
+  [ "$(dirname "$unit")" = "$want_units" ] || fail "$unit is not in $want_units"
   [ "$(grep -c '^ExecStart=' "$unit")" -eq 1 ] || fail "$unit: want one ExecStart line"
   exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
   # The command line is replayed word by word, so it must not need systemd's quoting.
