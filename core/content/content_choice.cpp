@@ -41,7 +41,7 @@ PagePath ChoosePagePath(Content choice, HalftoneMode auto_mode) {
     case Content::kGraphic:
       return {HalftoneMode::kSolidDark, false};
     case Content::kTextAndGraphic:
-      // Pictures keep every tone; the text around them is the filter's own.
+      // Everything but dark strokes keeps its tone; the strokes are the filter's own.
       return {HalftoneMode::kDiffuseAll, true};
     case Content::kAuto:
       break;

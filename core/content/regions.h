@@ -1,24 +1,26 @@
 // SPDX-License-Identifier: Apache-2.0
-// The pictures of a page, for printing text and pictures on one page each their own way:
-//   RegionMap       follows, while the page is spooled, the connected shapes of the page and
-//                   tells which are pictures
-//   Regions         what it found: each picture's bounding box, for the log
-//   LayRow          one dot row: the halftoner's dots over the pictures' pixels, but for the
-//                   text ink inside them
+// Text and graphic on one page, each printed its own way, decided by stroke:
+//   RegionMap       follows the page's strokes while it is spooled and tells, pixel by pixel,
+//                   which print crisp from the thresholding and which as their tone from the
+//                   halftoner
+//   Regions         what it found: the shapes that take tone, for the log
+//   LayRow          one dot row: the halftoner's dots over every toned pixel
 //   CopyDots        one span of an image's dot row over a thresholded dot row
 //
-// Pixel sums R + G + B: above pixel::kInkedSum paper, up to kBlackSum solid ink.
-// A shape is a connected (diagonals included) area of one kind of pixel: inked pixels (tone and
-// solid ink together), and within them solid ink on its own. An inked shape that holds a solid
-// square of an eighth of an inch is a picture: photos, tints, chart wedges, the letters
-// printed on them included. Letters, rules and thin lines hold no such square: they stay with
-// the thresholding, each whole. Inside a picture every inked pixel takes the halftoner's dot,
-// except solid ink shaped like text (no such square of solid ink of its own), which keeps the
-// thresholded dots: text on a tint stays crisp, the tint prints as a tint.
-// Each shape is kept as its runs along the rows, joined by union-find; a page of more runs than
+// A pixel is dark when it reflects no more light than the middle grey of the encoded scale
+// (sRGB 128), by its luminance in linear light: black, red, blue, dark green are dark; yellow,
+// cyan, light green, magenta, orange and every tint are not. A dark shape (connected, diagonals
+// included) that holds a solid square of a sixteenth of an inch is a fill; any other dark shape
+// is a stroke: letters, rules, lines, of any colour dark enough. Strokes print crisp and
+// thresholded, together with their edge: the pixels within a 180 dpi pixel of them that are
+// mid-grey or neutral, so anti-aliased letters keep the text path's outline. Everything else
+// inked prints as its tone: fills of any size, light strokes (a yellow word, a light rule,
+// highlighter), tints, photos. Dark text on a light tint is a stroke of its own and stays crisp.
+// Each kind is kept as its runs along the rows, joined by union-find; a page of more runs than
 // kMaxRuns (noise, not print) is not mapped.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -32,16 +34,21 @@ struct PixelRect {
 };
 
 struct Regions {
-  std::vector<PixelRect> pictures;  // each picture's bounding box, top to bottom
-  size_t picture_pixels = 0;        // the pictures' inked pixels
+  std::vector<PixelRect> pictures;  // each inked shape that takes tone, top to bottom
+  size_t picture_pixels = 0;        // the pixels that print as their tone
   size_t inked_pixels = 0;          // the page's
 };
 
 class RegionMap {
  public:
-  static constexpr int kBlackSum = 150;                 // up to here a pixel is solid ink
-  static constexpr unsigned kSquarePerInch = 8;         // the side of a picture's square
+  static constexpr unsigned kFillPerInch = 16;         // the side of a fill's square
   static constexpr size_t kMaxRuns = size_t{1} << 21;  // of each kind
+
+  RegionMap();
+
+  // What a pixel is to the map.
+  enum Kind : uint8_t { kPaper, kLight, kEdge, kDark };
+  Kind KindOf(const uint8_t* rgb) const;
 
   // False when the map for a page this size cannot be held.
   bool Start(unsigned width, unsigned height, unsigned xdpi, unsigned ydpi);
@@ -49,20 +56,20 @@ class RegionMap {
   void AddRow(const uint8_t* rgb, unsigned y);
   // False once the page had more runs than the map holds.
   bool usable() const { return usable_; }
-  // Settles the shapes once the page is spooled.
+  // Settles the strokes once the page is spooled; before any LayRow.
   Regions Find();
   // Row y of the page: `dots` thresholded, `image` the halftoner's dot row of the same width.
-  // Paper and text keep the dots they have.
-  void LayRow(unsigned y, std::span<uint8_t> dots, std::span<const uint8_t> image) const;
+  // Paper and strokes keep the dots they have.
+  void LayRow(unsigned y, std::span<uint8_t> dots, std::span<const uint8_t> image);
 
  private:
   struct Run {
     uint32_t x0, x1, parent;
   };
-  // The shapes of one kind of pixel.
+  // The runs of one kind of pixel.
   struct Layer {
     std::vector<Run> runs;
-    std::vector<uint8_t> square;      // per run; after Find, per run of its shape
+    std::vector<uint8_t> square;      // per run; after Settle, per run of its shape
     std::vector<uint32_t> row_start;  // first run of each row added, then the end
     std::vector<uint16_t> up;         // per column: rows of the kind ending here, capped
 
@@ -70,12 +77,22 @@ class RegionMap {
     uint32_t Root(uint32_t run);
     void Settle();
   };
+  // Adds row y's runs of kinds `from` to `to` to `layer`; `shapes` joins them to the row above
+  // and marks squares. False when the runs would pass kMaxRuns.
+  bool AddRuns(Layer& layer, unsigned y, Kind from, Kind to, bool shapes);
+  // crisp_ for row y: its strokes and their edge.
+  void MarkCrisp(unsigned y);
 
+  // Each channel's share of a pixel's luminance, as the halftoner tones it.
+  std::array<int32_t, 256> red_{}, green_{}, blue_{};
+  int32_t dark_light_ = 0, edge_light_ = 0;
   unsigned width_ = 0, height_ = 0, rows_ = 0;
   unsigned square_cols_ = 1, square_rows_ = 1;
+  unsigned reach_cols_ = 1, reach_rows_ = 1;  // a stroke's edge: one 180 dpi pixel
   bool usable_ = false;
-  std::vector<uint8_t> kinds_;  // the row being added: 0 paper, 1 tone, 2 solid ink
-  Layer inked_, solid_;
+  std::vector<uint8_t> kinds_;  // the row being added
+  std::vector<uint8_t> crisp_;  // one bit per pixel of a row: prints thresholded
+  Layer inked_, dark_, edge_;
 };
 
 // Copies dots x0 <= x < x1 of `image` into `dots` (one bit per dot, most significant first).

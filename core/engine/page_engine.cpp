@@ -13,8 +13,8 @@
 //     ReadTextRows           thresholding; a 360 x 360 page printed at 180 x 180, each dot
 //                            standing for 2 x 2 pixels
 //     ReadPictureRows        the halftoner's dot rows as they are
-//     ReadTextAndGraphicRows thresholded rows, the halftoner's dots laid over the picture
-//                            regions
+//     ReadTextAndGraphicRows thresholded rows, the halftoner's dots laid over every pixel
+//                            that prints as its tone
 #include "engine/page_engine.h"
 
 #include <algorithm>
@@ -206,7 +206,7 @@ PageEngine::PathChoice PageEngine::ChoosePath(double ratio) {
     const Regions found = region_map_.Find();
     const size_t count = found.pictures.size();
     why = " (" + std::to_string(found.picture_pixels) + " of " +
-          std::to_string(found.inked_pixels) + " inked pixels are picture)";
+          std::to_string(found.inked_pixels) + " inked pixels print as their tone)";
     if (count == 0) {
       path = {HalftoneMode::kThreshold, false};
     } else if (page_.xdpi == 360 && page_.ydpi == 360) {
@@ -218,10 +218,10 @@ PageEngine::PathChoice PageEngine::ChoosePath(double ratio) {
       // Appended, not `literal + string`: GCC 12 warns -Wrestrict on that form.
       std::string counted = " with ";
       counted += std::to_string(count);
-      counted += count == 1 ? " picture" : " pictures";
+      counted += count == 1 ? " toned shape" : " toned shapes";
       counted += " from the halftoner";
       why = counted + why + ":";
-      // Their boxes; a page of many small tints names the first few.
+      // Their boxes; a page of many small shapes names the first few.
       constexpr size_t kNamed = 8;
       for (size_t i = 0; i < std::min(count, kNamed); ++i) {
         const PixelRect& r = found.pictures[i];

@@ -95,7 +95,7 @@ class PageEngine {
   enum class ReadBackKind {
     kText,            // the spool, thresholded
     kPicture,         // the halftoner's image: dot rows already
-    kTextAndGraphic,  // the spool thresholded, the halftoner's image in the picture regions
+    kTextAndGraphic,  // the spool thresholded, the halftoner's image over the toned pixels
     kNone,            // cancelled before the image was read: no row prints
   };
   struct ReadBack {
@@ -103,7 +103,7 @@ class PageEngine {
     std::string path;      // the file read back
     size_t head_len = 0;   // header bytes to skip
     PageDescription rows;  // the rows as they print
-    // Text and graphic: the halftoner's image laid over the picture regions.
+    // Text and graphic: the halftoner's image laid over the toned pixels.
     std::string image_path;
     size_t image_head_len = 0;
     unsigned image_width = 0;
@@ -117,7 +117,7 @@ class PageEngine {
   void Log(LogLevel level, LogEvent event, const std::string& text) const;
   Status FailPage(Status failure);
   void RemoveFiles(bool image);
-  // Settles the picture regions when the path takes them.
+  // Settles the strokes and toned shapes when the path takes them.
   PathChoice ChoosePath(double ratio);
   void LogPath(const PathChoice& choice) const;
   Status Halftone(const PathChoice& choice, ReadBack* back);
