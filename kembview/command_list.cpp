@@ -13,14 +13,8 @@ namespace kembview {
 
 std::vector<Command> ListCommands(std::span<const uint8_t> stream) {
   std::vector<Command> commands;
-  int unit = detail::kDefaultUnit;
-  for (size_t pos = 0; pos < stream.size();) {
-    detail::Token token = detail::ReadCommand(stream, pos, unit);
-    if (token.op == detail::Op::kReset) unit = detail::kDefaultUnit;
-    if (token.op == detail::Op::kUnit && token.value > 0) unit = token.value;
-    pos += token.command.length;
-    commands.push_back(std::move(token.command));
-  }
+  detail::CommandReader reader(stream);
+  while (!reader.AtEnd()) commands.push_back(reader.Next().command);
   return commands;
 }
 

@@ -1,50 +1,26 @@
 // SPDX-License-Identifier: Apache-2.0
 // Reading one command of the printer stream.
 //
-//   Hex, Simple, Truncated       building tokens
 //   ReadLqImage, ReadAltImage    ESC * and ESC % 1 bit images with their data
 //   ReadParenthesised            ESC ( X nL nH ..., the length-prefixed ESC/P2 form
 //   ReadEscape, ReadFs           the ESC and FS families
 //   ReadCommand                  dispatch on the first byte
+//   CommandReader::Next          one command, then the unit and the set it leaves
+// (text_commands.cpp reads the characters and the text commands)
 #include "command_reader.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
+
+#include "cp437.h"
+#include "text_commands.h"
+#include "token_parts.h"
 
 namespace kembview::detail {
 namespace {
 
 constexpr uint8_t kEsc = 0x1B, kFs = 0x1C, kCr = 0x0D, kFf = 0x0C, kNul = 0x00;
-
-std::string Hex(uint8_t byte) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%02Xh", byte);
-  return text;
-}
-
-Token Simple(size_t pos, size_t length, std::string name, std::string params, Op op) {
-  Token token;
-  token.command = {pos, length, std::move(name), std::move(params), op == Op::kUnknown};
-  token.op = op;
-  return token;
-}
-
-// The stream stops before a command of `needed` bytes is complete: the rest is one entry.
-Token Truncated(std::span<const uint8_t> stream, size_t pos, const std::string& what,
-                size_t needed) {
-  const size_t present = stream.size() - pos;
-  Token token =
-      Simple(pos, present, "truncated " + what,
-             "needs " + std::to_string(needed) + " bytes, " + std::to_string(present) + " present",
-             Op::kUnknown);
-  token.truncated = true;
-  return token;
-}
-
-bool Has(std::span<const uint8_t> stream, size_t pos, size_t count) {
-  return stream.size() - pos >= count;
-}
+constexpr uint8_t kLf = 0x0A, kSi = 0x0F, kDc2 = 0x12;
 
 // Column density and row pitch of each ESC * mode byte the printer model knows.
 struct LqMode {
@@ -140,20 +116,6 @@ Token ReadParenthesised(std::span<const uint8_t> stream, size_t pos, int unit) {
   return token;
 }
 
-// ESC U n and FS x n take 0/1 or the digits '0'/'1'.
-Token ReadSwitch(size_t pos, std::string name, uint8_t n, const char* on_text,
-                 const char* off_text) {
-  const bool on = n == 1 || n == '1';
-  const bool off = n == 0 || n == '0';
-  if (!on && !off) {
-    Token token = Simple(pos, 3, std::move(name), "n=" + Hex(n) + " (not 0 or 1)", Op::kLqSetting);
-    token.command.unknown = true;
-    return token;
-  }
-  return Simple(pos, 3, std::move(name), std::string(on ? on_text : off_text) + " (" + Hex(n) + ")",
-                Op::kLqSetting);
-}
-
 // ESC or FS followed by a byte the vocabulary does not give that prefix.
 Token UnknownAfterPrefix(size_t pos, uint8_t prefix, uint8_t next) {
   // A control byte after the prefix more likely starts the next command than belongs to it.
@@ -183,18 +145,26 @@ Token ReadPercent(std::span<const uint8_t> stream, size_t pos) {
   return Simple(pos, 3, "UNKNOWN ESC % " + Hex(letter), "", Op::kUnknown);
 }
 
-Token ReadEscape(std::span<const uint8_t> stream, size_t pos, int unit) {
+Token LineSpacing(size_t pos, size_t length, std::string name, const std::string& spacing,
+                  int per_3600) {
+  Token token = Simple(pos, length, std::move(name), "line spacing=" + spacing, Op::kLineSpacing);
+  token.value = per_3600;
+  return token;
+}
+
+Token ReadEscape(std::span<const uint8_t> stream, size_t pos, int unit, CommandSet set) {
   if (!Has(stream, pos, 2)) return Truncated(stream, pos, "ESC", 2);
   const uint8_t letter = stream[pos + 1];
+  if (IsTextEscape(letter, set)) return ReadTextEscape(stream, pos, set);
   switch (letter) {
     case '@':
       return Simple(pos, 2, "ESC @", "reset", Op::kReset);
     case '6':
       return Simple(pos, 2, "ESC 6", "", Op::kSetting);
     case '2':
-      return Simple(pos, 2, "ESC 2", "line spacing=1/6 inch", Op::kLqSetting);
+      return LineSpacing(pos, 2, "ESC 2", "1/6 inch", 600);
     case 'N':
-      return Simple(pos, 2, "ESC N", "", Op::kAltSetting);
+      return Simple(pos, 2, "ESC N", "", Op::kAltStart);
     case '*':
       return ReadLqImage(stream, pos);
     case '(':
@@ -215,13 +185,11 @@ Token ReadEscape(std::span<const uint8_t> stream, size_t pos, int unit) {
       if (n == 'A') return Simple(pos, 3, "ESC { A", "", Op::kLqSetting);
       return Simple(pos, 3, "UNKNOWN ESC { " + Hex(n), "", Op::kUnknown);
     case 'U':
-      return ReadSwitch(pos, "ESC U", n, "unidirectional=on", "unidirectional=off");
+      return Switch(pos, "ESC U", n, Op::kLqSetting, "unidirectional=on", "unidirectional=off");
     case '3':
-      return Simple(pos, 3, "ESC 3", "line spacing=" + std::to_string(n) + "/180 inch",
-                    Op::kLqSetting);
+      return LineSpacing(pos, 3, "ESC 3", std::to_string(n) + "/180 inch", n * 20);
     case '+':
-      return Simple(pos, 3, "ESC +", "line spacing=" + std::to_string(n) + "/360 inch",
-                    Op::kLqSetting);
+      return LineSpacing(pos, 3, "ESC +", std::to_string(n) + "/360 inch", n * 10);
     case 'C': {
       Token token =
           Simple(pos, 3, "ESC C", "page length=" + std::to_string(n) + " lines", Op::kLqPageLength);
@@ -247,12 +215,10 @@ Token ReadFs(std::span<const uint8_t> stream, size_t pos) {
   if (!Has(stream, pos, 2)) return Truncated(stream, pos, "FS", 2);
   if (stream[pos + 1] != 'x') return UnknownAfterPrefix(pos, kFs, stream[pos + 1]);
   if (!Has(stream, pos, 3)) return Truncated(stream, pos, "FS x", 3);
-  return ReadSwitch(pos, "FS x", stream[pos + 2], "n=1", "n=0");
+  return Switch(pos, "FS x", stream[pos + 2], Op::kLqSetting, "n=1", "n=0");
 }
 
-}  // namespace
-
-Token ReadCommand(std::span<const uint8_t> stream, size_t pos, int unit) {
+Token ReadCommand(std::span<const uint8_t> stream, size_t pos, int unit, CommandSet set) {
   switch (stream[pos]) {
     case kNul: {
       size_t end = pos;
@@ -263,13 +229,35 @@ Token ReadCommand(std::span<const uint8_t> stream, size_t pos, int unit) {
       return Simple(pos, 1, "CR", "", Op::kCarriageReturn);
     case kFf:
       return Simple(pos, 1, "FF", "", Op::kFormFeed);
+    case kLf:
+      return Simple(pos, 1, "LF", "", Op::kLineFeed);
+    case kSi:
+    case kDc2:
+      return ReadCondensed(pos, stream[pos], set);
     case kEsc:
-      return ReadEscape(stream, pos, unit);
+      return ReadEscape(stream, pos, unit, set);
     case kFs:
       return ReadFs(stream, pos);
     default:
+      if (IsPrintable(stream[pos], set == CommandSet::kAlternate)) {
+        return ReadTextRun(stream, pos, set);
+      }
       return Simple(pos, 1, "UNKNOWN " + Hex(stream[pos]), "", Op::kUnknown);
   }
+}
+
+}  // namespace
+
+Token CommandReader::Next() {
+  Token token = ReadCommand(stream_, pos_, unit_, set_);
+  if (token.op == Op::kReset) {
+    unit_ = kDefaultUnit;
+    set_ = CommandSet::kLq;
+  }
+  if (token.op == Op::kUnit && token.value > 0) unit_ = token.value;
+  if (token.op == Op::kAltStart) set_ = CommandSet::kAlternate;
+  pos_ += token.command.length;
+  return token;
 }
 
 }  // namespace kembview::detail

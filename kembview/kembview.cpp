@@ -37,11 +37,14 @@ constexpr const char* kHelp = R"(Usage:
 FILE "-" reads standard input.
 
 --list prints one line per command: hexadecimal offset, command name, decoded parameters.
-Runs of NUL are one line. Bytes the command vocabulary does not explain are "UNKNOWN xxh";
-a stream cut inside a command ends with a "truncated ..." line.
+Runs of NUL are one line. Printed characters are one `text "..."` line per run (up to 512),
+shown as UTF-8 from code page 437, with \" and \\ for quote and backslash. Bytes the command
+vocabulary does not explain are "UNKNOWN xxh"; a stream cut inside a command ends with a
+"truncated ..." line.
 
 --render writes one image per form feed, OUT-1.png, OUT-2.png, ... (PBM when OUT ends in
-.pbm); dots after the last form feed make one more page. Black is a dot. PNG files carry the
+.pbm); dots or characters after the last form feed make one more page. Black is a dot;
+characters are drawn from a built-in font at their printed position. PNG files carry the
 grid resolution; PBM files name it in a header comment.
 
 --paper draws what the paper will show instead: each dot a disc of the dot diameter (default
@@ -67,11 +70,29 @@ Printer model:
     ESC ( U 01 00 m sets the vertical unit to m/3600 inch; before any ESC ( U (and after
     ESC @) the unit is 1/360 inch, the ESC/P2 default. ESC ( v 02 00 nL nH moves the
     paper forward n units (n unsigned). ESC C n sets the form length to n lines of 1/6 inch.
-    ESC 6, ESC 2, ESC 3, ESC +, ESC U, FS x, ESC { A are listed but do not move dots.
+    ESC 6, ESC U, FS x, ESC { A are listed but do not move dots.
   Alternate set: ESC % 1 nH nL data (n big endian) draws one grid column per column and
     one grid row per pin at --alternate-dpi (default 180x180; the stream does not say).
     ESC % 5 n moves the paper n units, 16 units = one 24-pin band (1.5 rows a unit).
     ESC F t u sets the form length to t*10+u lines. ESC N, ESC % B do not move dots.
+  Command set: ESC @ starts the LQ set, ESC N the alternate set. ESC F is bold off in the
+    LQ set, the page length in the alternate set and before either command.
+  Text: bytes 20h-7Eh are characters, and in the LQ set 80h-FFh too, as code page 437
+    (ESC t 1; no other table is known). A character is drawn in a cell one character
+    wide and 24 pins (24/180 inch) high from the head's position, from a built-in
+    7 x 12 font, two pins a font row; the head then moves one character width.
+    ESC P, ESC M, ESC g: 10, 12, 15 cpi. SI condenses 10 cpi to 17.14 cpi (21/360 inch)
+    and 12 cpi to 20 cpi, not 15 cpi; DC2 ends it. LF moves the paper one line and
+    returns the head: ESC 2 1/6 inch, ESC 0 1/8 inch, ESC 3 n n/180, ESC + n n/360.
+    Box drawing reaches the cell's edges: it joins line to line at 1/8 inch; at 1/6 inch
+    the 24-pin head leaves a gap of 6/180 inch between lines.
+    ESC E / ESC F bold: each stroke printed again half a font column to the right.
+    ESC - 1 / ESC - 0 underline: the cell's last two pins, spaces included.
+    ESC x 0 draft: one pin a font row, lighter; ESC x 1 letter quality.
+    ESC @ and ESC N restore 10 cpi, 1/6 inch, letter quality, no bold or underline.
+    The alternate set is known to print ASCII, CR, LF and FF at 10 cpi and 1/6 inch;
+    the LQ text commands there are problems and change nothing.
+  A page with characters is drawn on a grid of at least 360 x 180 dpi.
   Grid of a page: its finest column density and finest row pitch; when a coarser density
   does not divide the finest, 360 dpi (or the finest, if higher) with dots rounded to whole
   grid dots. A coarser image's dot covers several grid dots. A page with only 180 dpi

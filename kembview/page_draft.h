@@ -3,7 +3,8 @@
 //
 //   Units         exact position units of one rendering: fractions of an inch
 //   PlacedImage   one bit image with the head and paper position it was printed at
-//   PageDraft     the images of one page and what the page set up
+//   PlacedText    one run of characters with its position, pitch and style
+//   PageDraft     the images and characters of one page and what the page set up
 //   ProblemLog    problems, capped so that garbage input cannot flood the report
 //   Rasterize     the page's dot image on its grid
 #pragma once
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "font.h"
 #include "stream_decoder.h"
 
 namespace kembview::detail {
@@ -34,9 +36,23 @@ struct PlacedImage {
   size_t data_present = 0;  // 3 bytes per column, the last column may be short
 };
 
+struct PlacedText {
+  int64_t x = 0;        // left edge of the first character, Units::x_per_inch
+  int64_t y = 0;        // top pin, Units::y_per_inch
+  int64_t advance = 0;  // character width, Units::x_per_inch
+  size_t data_offset = 0;
+  size_t count = 0;     // characters, one byte each
+  bool bold = false, underline = false, draft = false;
+};
+
+// Characters drawn on one page at most; more is reported and left out.
+inline constexpr size_t kMaxPageCharacters = size_t{1} << 20;
+
 struct PageDraft {
   int number = 1;
   std::vector<PlacedImage> images;
+  std::vector<PlacedText> texts;
+  size_t characters = 0;
   bool saw_lq = false;  // LQ-set commands decide the grid of a page without images
   bool saw_alternate = false;
   int64_t length = 0;  // form length, Units::y_per_inch; 0 when none was set
@@ -55,6 +71,6 @@ class ProblemLog {
 };
 
 Page Rasterize(const PageDraft& draft, std::span<const uint8_t> stream, const Units& units,
-               const RenderOptions& options, ProblemLog& log);
+               const RenderOptions& options, const Font& font, ProblemLog& log);
 
 }  // namespace kembview::detail

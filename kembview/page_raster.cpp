@@ -4,11 +4,12 @@
 //   PickGrid     the page's grid density from the densities its images use
 //   Cell         the grid dots one printed dot covers
 //   ForEachDot   every dot of an image with its exact position
-//   Rasterize    extent, caps, then drawing
+//   Rasterize    extent, caps, then drawing (characters: page_text.h)
 //   Page::Dot, Page::CountDots, ProblemLog
 #include <algorithm>
 
 #include "page_draft.h"
+#include "page_text.h"
 
 namespace kembview {
 
@@ -67,11 +68,15 @@ void ForEachDot(const PlacedImage& image, std::span<const uint8_t> stream, const
 }  // namespace
 
 Page Rasterize(const PageDraft& draft, std::span<const uint8_t> stream, const Units& units,
-               const RenderOptions& options, ProblemLog& log) {
+               const RenderOptions& options, const Font& font, ProblemLog& log) {
   std::vector<int> column_densities, row_densities;
   for (const PlacedImage& image : draft.images) {
     column_densities.push_back(image.column_dpi);
     row_densities.push_back(image.row_dpi);
+  }
+  if (!draft.texts.empty()) {
+    column_densities.push_back(kTextColumnDpi);
+    row_densities.push_back(kTextRowDpi);
   }
   const bool alternate_only = draft.saw_alternate && !draft.saw_lq;
   Page page;
@@ -84,6 +89,12 @@ Page Rasterize(const PageDraft& draft, std::span<const uint8_t> stream, const Un
     ForEachDot(image, stream, units, [&](int64_t x, int64_t y, int64_t x_pitch, int64_t y_pitch) {
       right = std::max(right, Cell(x, x_pitch, page.xdpi, units.x_per_inch).end);
       bottom = std::max(bottom, Cell(y, y_pitch, page.ydpi, units.y_per_inch).end);
+    });
+  }
+  for (const PlacedText& run : draft.texts) {
+    ForEachInk(run, stream, units, page.xdpi, page.ydpi, font, [&](const InkBox& box) {
+      right = std::max(right, box.x1);
+      bottom = std::max(bottom, box.y1);
     });
   }
   const int64_t form_rows = (draft.length * page.ydpi + units.y_per_inch - 1) / units.y_per_inch;
@@ -109,6 +120,16 @@ Page Rasterize(const PageDraft& draft, std::span<const uint8_t> stream, const Un
              ++column) {
           page.dots[static_cast<size_t>(row) * page.width + column] = 1;
         }
+      }
+    });
+  }
+  for (const PlacedText& run : draft.texts) {
+    ForEachInk(run, stream, units, page.xdpi, page.ydpi, font, [&](const InkBox& box) {
+      const int64_t end = std::min<int64_t>(box.x1, page.width);
+      if (box.x0 >= end) return;
+      for (int64_t row = box.y0; row < std::min<int64_t>(box.y1, page.height); ++row) {
+        uint8_t* dots = page.dots.data() + static_cast<size_t>(row) * page.width;
+        std::fill(dots + box.x0, dots + end, uint8_t{1});
       }
     });
   }

@@ -3,14 +3,17 @@
 //
 //   CheckedOptions   option densities within range
 //   UnitsFor         exact position units for the chosen densities
-//   PrintModel       head position, paper position, vertical unit, form length; one page draft
+//   TextStyle        pitch, line spacing and style the text commands set
+//   PrintModel       head position, paper position, form length, text style; one page draft
 //   RenderPages, Render
 #include <algorithm>
 #include <cstdio>
 #include <numeric>
 
 #include "command_reader.h"
+#include "font.h"
 #include "page_draft.h"
+#include "page_text.h"
 #include "stream_decoder.h"
 
 namespace kembview {
@@ -56,11 +59,29 @@ Units UnitsFor(const RenderOptions& options) {
   return units;
 }
 
+// What ESC @ (or an alternate page's ESC N) restores: 10 cpi, 1/6 inch, letter quality.
+struct TextStyle {
+  int width = 36;           // character width at the pitch, 1/360 inch
+  bool condensed = false;   // 10 cpi -> 17.14 cpi (21/360), 12 -> 20 cpi; no effect at 15
+  int line_spacing = 600;   // 1/3600 inch
+  bool bold = false, underline = false, draft = false;
+
+  int Width() const {
+    if (!condensed) return width;
+    return width == 36 ? 21 : width == 30 ? 18 : width;
+  }
+};
+
 class PrintModel {
  public:
-  PrintModel(std::span<const uint8_t> stream, const RenderOptions& options, ProblemLog& log,
-             const std::function<void(Page&&)>& sink)
-      : stream_(stream), options_(options), units_(UnitsFor(options)), log_(log), sink_(sink) {}
+  PrintModel(std::span<const uint8_t> stream, const RenderOptions& options, const Font& font,
+             ProblemLog& log, const std::function<void(Page&&)>& sink)
+      : stream_(stream),
+        options_(options),
+        units_(UnitsFor(options)),
+        font_(font),
+        log_(log),
+        sink_(sink) {}
 
   void Apply(const Token& token) {
     if (token.command.unknown) {
@@ -72,7 +93,12 @@ class PrintModel {
         unit_ = kDefaultUnit;
         form_length_ = 0;
         head_ = 0;
+        style_ = TextStyle();
         page_.saw_lq = true;
+        break;
+      case Op::kAltStart:
+        style_ = TextStyle();
+        page_.saw_alternate = true;
         break;
       case Op::kCarriageReturn:
         head_ = 0;
@@ -116,6 +142,39 @@ class PrintModel {
         form_length_ = int64_t{token.value} * units_.y_per_inch / 6;
         page_.saw_alternate = true;
         break;
+      case Op::kText:
+        PlaceText(token);
+        break;
+      case Op::kLineFeed:
+        // LF also returns the head to the left margin.
+        Advance(int64_t{style_.line_spacing} * (units_.y_per_inch / 3600));
+        head_ = 0;
+        break;
+      case Op::kLineSpacing:
+        style_.line_spacing = token.value;
+        page_.saw_lq = true;
+        break;
+      case Op::kPitch:
+        style_.width = token.value;
+        page_.saw_lq = true;
+        break;
+      case Op::kCondensed:
+        style_.condensed = token.value == 1;
+        page_.saw_lq = true;
+        break;
+      case Op::kQuality:
+        if (token.value >= 0) style_.draft = token.value == 0;
+        page_.saw_lq = true;
+        break;
+      case Op::kBold:
+        style_.bold = token.value == 1;
+        page_.saw_lq = true;
+        break;
+      case Op::kUnderline:
+        if (token.value >= 0) style_.underline = token.value == 1;
+        page_.saw_lq = true;
+        break;
+      case Op::kCharacterTable:
       case Op::kLqSetting:
         page_.saw_lq = true;
         break;
@@ -132,9 +191,27 @@ class PrintModel {
   // The last page counts only when it has dots: what follows the last FF is job-end framing.
   void Finish() { EndPage(false); }
 
-  int unit() const { return unit_; }
-
  private:
+  void PlaceText(const Token& token) {
+    PlacedText run;
+    run.x = head_;
+    run.y = paper_;
+    run.advance = int64_t{style_.Width()} * (units_.x_per_inch / 360);
+    run.data_offset = token.data_offset;
+    run.count = std::min(token.data_present, kMaxPageCharacters - page_.characters);
+    run.bold = style_.bold;
+    run.underline = style_.underline;
+    run.draft = style_.draft;
+    if (run.count < token.data_present && page_.characters < kMaxPageCharacters) {
+      log_.Add("page " + std::to_string(page_.number) + ": more than " +
+               std::to_string(kMaxPageCharacters) + " characters, the rest not drawn");
+    }
+    page_.characters += run.count;
+    if (run.count > 0) page_.texts.push_back(run);
+    const int64_t width = static_cast<int64_t>(token.data_present) * run.advance;
+    head_ = std::min(head_ + width, kMaxHeadInches * units_.x_per_inch);
+  }
+
   void Place(const Token& token, int column_dpi, int row_dpi) {
     PlacedImage image;
     image.column_dpi = column_dpi;
@@ -155,6 +232,9 @@ class PrintModel {
 
   // Judged on the stream, not the image: dots beyond the page cap still make a page.
   bool HasDots() const {
+    for (const PlacedText& run : page_.texts) {
+      if (HasInk(run, stream_, font_)) return true;
+    }
     for (const PlacedImage& image : page_.images) {
       const auto data = stream_.subspan(image.data_offset, image.data_present);
       if (std::any_of(data.begin(), data.end(), [](uint8_t byte) { return byte != 0; })) {
@@ -167,7 +247,9 @@ class PrintModel {
   void EndPage(bool by_form_feed) {
     page_.length = form_length_;
     page_.ended_by_form_feed = by_form_feed;
-    if (by_form_feed || HasDots()) sink_(Rasterize(page_, stream_, units_, options_, log_));
+    if (by_form_feed || HasDots()) {
+      sink_(Rasterize(page_, stream_, units_, options_, font_, log_));
+    }
     const int next = page_.number + 1;
     page_ = PageDraft();
     page_.number = next;
@@ -178,6 +260,7 @@ class PrintModel {
   std::span<const uint8_t> stream_;
   RenderOptions options_;
   Units units_;
+  const Font& font_;
   ProblemLog& log_;
   const std::function<void(Page&&)>& sink_;
   PageDraft page_;
@@ -185,6 +268,7 @@ class PrintModel {
   int64_t paper_ = 0;        // from the top of the form, Units::y_per_inch
   int64_t form_length_ = 0;  // 0 until ESC C or ESC F
   int unit_ = kDefaultUnit;  // ESC ( v unit, 1/3600 inch
+  TextStyle style_;
 };
 
 }  // namespace
@@ -193,12 +277,10 @@ class PrintModel {
 std::vector<std::string> RenderPages(std::span<const uint8_t> stream, const RenderOptions& options,
                                      const std::function<void(Page&&)>& page_sink) {
   detail::ProblemLog log;
-  detail::PrintModel model(stream, detail::CheckedOptions(options, log), log, page_sink);
-  for (size_t pos = 0; pos < stream.size();) {
-    const detail::Token token = detail::ReadCommand(stream, pos, model.unit());
-    model.Apply(token);
-    pos += token.command.length;
-  }
+  const detail::Font font = detail::BuildFont();
+  detail::PrintModel model(stream, detail::CheckedOptions(options, log), font, log, page_sink);
+  detail::CommandReader reader(stream);
+  while (!reader.AtEnd()) model.Apply(reader.Next());
   model.Finish();
   return log.Take();
 }

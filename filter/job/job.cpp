@@ -22,6 +22,21 @@ bool IsOurManufacturer(const char* manufacturer) {
   return manufacturer != nullptr && std::strcmp(manufacturer, "KEMB") == 0;
 }
 
+}  // namespace
+
+Status CheckPpdIdentity(const ppd_file_t* ppd) {
+  if (!IsOurProduct(ppd->product)) return Status::Fail("Brand Error");
+  if (!IsOurManufacturer(ppd->manufacturer)) return Status::Fail("Manufac Error");
+  return Status::Ok();
+}
+
+bool IsOkidata(const ppd_file_t* ppd) {
+  return ppd != nullptr && ppd->nickname != nullptr &&
+         std::strstr(ppd->nickname, "OKIDATA") != nullptr;
+}
+
+namespace {
+
 int Fail(const Job& job, const Status& status) {
   std::fprintf(job.log, "ERROR: %s\n", status.error.c_str());
   return 1;
@@ -34,11 +49,6 @@ void ReportPage(FILE* log, int page, const cups_page_header2_t& h) {
                page, h.NumCopies, h.cupsWidth, h.cupsHeight, h.cupsBytesPerLine, h.cupsRowCount,
                h.HWResolution[0], h.HWResolution[1], h.PageSize[0], h.PageSize[1]);
   std::fflush(log);
-}
-
-bool IsOkidata(const ppd_file_t* ppd) {
-  return ppd != nullptr && ppd->nickname != nullptr &&
-         std::strstr(ppd->nickname, "OKIDATA") != nullptr;
 }
 
 std::string_view OutputTypeOf(const cups_page_header2_t& header) {
@@ -64,8 +74,7 @@ Status PrintPage(const Job& job, PageEngine& engine, const cups_page_header2_t& 
 Status PrintPages(const Job& job, PageEngine& engine, int* pages) {
   // The job's private folder is made here, and gone, after its files, however the job ends.
   if (Status s = engine.StartJob(); !s.ok()) return s;
-  if (!IsOurProduct(job.ppd->product)) return Status::Fail("Brand Error");
-  if (!IsOurManufacturer(job.ppd->manufacturer)) return Status::Fail("Manufac Error");
+  if (Status s = CheckPpdIdentity(job.ppd); !s.ok()) return s;
 
   cups_page_header2_t header;
   std::vector<uint8_t> row;

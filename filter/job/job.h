@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // A print job as the filter runs it, from the printer's wake-up to its reset:
 //   Job           what one job is given: its ID, raster stream, PPD, printer stream and log
+//   CheckPpdIdentity  the PPD is one of the maker's: product and manufacturer
+//   IsOkidata     the OEM model, whose pages start with one more command
 //   DescribePage  the page description the engine gets from a raster header and the PPD
 //   RunJob        wake-up, PPD identity, the raster read loop feeding the page engine, reset;
 //                 returns the exit status
@@ -31,6 +33,10 @@ struct Job {
   ppd_file_t* ppd = nullptr;
   FILE* log = nullptr;  // CUPS's job log: standard error
 };
+
+// "Brand Error" or "Manufac Error" for a PPD of another printer.
+Status CheckPpdIdentity(const ppd_file_t* ppd);
+bool IsOkidata(const ppd_file_t* ppd);
 
 // `header` as the job loop has it (cupsRowCount forced to 24, OutputType not empty).
 PageDescription DescribePage(const cups_page_header2_t& header, const ppd_file_t* ppd);

@@ -107,8 +107,8 @@ const std::vector<ListCase> kCommandCases = {
      std::vector<bool>(3, false)},
     {"cr and ff", {0x0D, 0x0C}, {"CR", "FF"}, {false, false}},
     // Bytes the vocabulary does not explain.
-    {"stray letter", {0x0D, 0x41, 0x0D}, {"CR", "UNKNOWN 41h", "CR"}, {false, true, false}},
-    {"line feed", {0x0A}, {"UNKNOWN 0Ah"}, {true}},
+    {"stray control byte", {0x0D, 0x07, 0x0D}, {"CR", "UNKNOWN 07h", "CR"}, {false, true, false}},
+    {"vertical tab", {0x0B}, {"UNKNOWN 0Bh"}, {true}},
     {"unknown escape", {0x1B, 0x5A, 0x0D}, {"UNKNOWN ESC 5Ah", "CR"}, {true, false}},
     {"escape before a control byte", {0x1B, 0x0D}, {"UNKNOWN 1Bh", "CR"}, {true, false}},
     {"unknown fs", {0x1C, 0x41}, {"UNKNOWN FS 41h"}, {true}},

@@ -4,6 +4,7 @@
 //   KembviewTest        a scratch folder, a stream file in it, and running the program
 //   ReadPbm, PngInfo    reading the written images back
 //   ListsAStream        --list lines and exit status, clean and with unknown bytes
+//   ListsAndDrawsText   text lines in UTF-8, a page of characters at 360x180 dpi
 //   RendersPbmPages     one PBM per form feed, dots where the stream put them
 //   RendersPngWithResolution   PNG size and pHYs
 //   ExitStatus          bad arguments, unreadable input, unwritable output, truncated stream
@@ -128,14 +129,41 @@ TEST_F(KembviewTest, ListsAStream) {
             "0000008b  ESC @           reset\n");
   EXPECT_TRUE(run.err.empty()) << run.err;
 
-  const fs::path unknown = WriteStream({0x0D, 0x41, 0x1B, 0x2A, 0x27, 0x01});
+  const fs::path unknown = WriteStream({0x0D, 0x07, 0x1B, 0x2A, 0x27, 0x01});
   run = Kembview("--list " + unknown.string());
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out,
             "00000000  CR\n"
-            "00000001  UNKNOWN 41h\n"
+            "00000001  UNKNOWN 07h\n"
             "00000002  truncated ESC * needs 5 bytes, 4 present\n");
   EXPECT_EQ(run.err.rfind("ERROR: ", 0), 0u) << run.err;
+}
+
+TEST_F(KembviewTest, ListsAndDrawsText) {
+  const fs::path stream = WriteStream(
+      {0x1B, 0x40, 0x1B, 0x45, 'Z', 0x81, 'r', 'i', 'c', 'h', 0x0D, 0x0A, 0xC4, 0x0C, 0x1B, 0x40});
+  ProgramRun run = Kembview("--list " + stream.string());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "00000000  ESC @           reset\n"
+            "00000002  ESC E           bold on\n"
+            "00000004  text            \"Z\u00fcrich\"\n"
+            "0000000a  CR\n"
+            "0000000b  LF\n"
+            "0000000c  text            \"\u2500\"\n"
+            "0000000d  FF\n"
+            "0000000e  ESC @           reset\n");
+
+  run = Kembview("--render " + (dir_ / "text.pbm").string() + " " + stream.string());
+  EXPECT_EQ(run.status, 0) << run.err;
+  ASSERT_TRUE(fs::exists(dir_ / "text-1.pbm")) << run.out;
+  EXPECT_FALSE(fs::exists(dir_ / "text-2.pbm"));
+  const Pbm pbm = ReadPbm(dir_ / "text-1.pbm");
+  EXPECT_EQ(pbm.comment, "# 360x180 dpi");
+  EXPECT_GT(pbm.width, 5 * 36);  // the sixth character's ink, inside its cell
+  EXPECT_LE(pbm.width, 6 * 36);
+  EXPECT_EQ(pbm.height, 30 + 12);  // the second line down to the box line's two pins
+  for (int x = 0; x < 36; ++x) EXPECT_TRUE(pbm.Dot(x, 30 + 10)) << x;  // across its cell
 }
 
 TEST_F(KembviewTest, RendersPbmPages) {

@@ -69,13 +69,14 @@ install_step() {
     sed -n 's/^installed /  with /p' || true
 
   local filters=/usr/lib/cups/filter
-  for program in rastertokemb kemb_ID; do
+  for program in rastertokemb texttokemb kemb_ID; do
     # The scheduler refuses filters that are not root's or that others could rewrite.
     [ "$(stat -c '%U %a' "$filters/$program")" = "root 755" ] ||
       fail "$filters/$program: $(stat -c '%U %a' "$filters/$program" 2>&1), want root 755"
   done
   [ "$(command -v kembview)" = /usr/bin/kembview ] || fail "kembview is not /usr/bin/kembview"
-  for page in man8/rastertokemb.8 man1/kemb_ID.1 man1/kembview.1 man8/kemb-printer-app.8; do
+  for page in man8/rastertokemb.8 man8/texttokemb.8 man1/kemb_ID.1 man1/kembview.1 \
+    man8/kemb-printer-app.8; do
     [ -f "/usr/share/man/$page.gz" ] || fail "no man page /usr/share/man/$page.gz"
   done
   local ppds=(/usr/share/ppd/kemb/*.ppd) want have

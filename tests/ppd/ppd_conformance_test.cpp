@@ -5,8 +5,9 @@
 //   FilterCheck.FailsWithoutTheFilter    the filter check is live: no rastertokemb, no pass
 //
 // cupstestppd looks for the PPD's filter below CUPS_SERVERBIN. The tests point it at a private
-// server folder holding an executable stand-in named rastertokemb, so the check proves the PPD
-// routes raster to that program whether or not the real filter is installed.
+// server folder holding executable stand-ins named rastertokemb and texttokemb, so the check
+// proves the PPD routes raster and text to those programs whether or not the real filters are
+// installed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -48,17 +49,20 @@ std::vector<std::string> LinesWith(const std::string& text, const std::string& w
   return lines;
 }
 
-// A server folder with filter/rastertokemb, safe by cupstestppd's ownership rules.
+// A server folder with stand-ins for the PPD's filters, safe by cupstestppd's ownership rules.
 std::string MakeServerBin(const TempDir& dir) {
   namespace fs = std::filesystem;
   const fs::path filter_dir = fs::path(dir.path()) / "serverbin" / "filter";
   fs::create_directories(filter_dir);
   fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                   fs::perms::others_read | fs::perms::others_exec);
-  const fs::path stand_in = filter_dir / "rastertokemb";
-  std::ofstream(stand_in) << "#!/bin/sh\nexit 0\n";
-  fs::permissions(stand_in, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                fs::perms::others_read | fs::perms::others_exec);
+  for (const char* filter : {"rastertokemb", "texttokemb"}) {
+    const fs::path stand_in = filter_dir / filter;
+    std::ofstream(stand_in) << "#!/bin/sh\nexit 0\n";
+    fs::permissions(stand_in, fs::perms::owner_all | fs::perms::group_read |
+                                  fs::perms::group_exec | fs::perms::others_read |
+                                  fs::perms::others_exec);
+  }
   return (fs::path(dir.path()) / "serverbin").string();
 }
 

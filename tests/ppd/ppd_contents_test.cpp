@@ -4,7 +4,10 @@
 //   Contents/DeviceId          one well-formed IEEE 1284 device ID: KEMB, the model, its command
 //                              set
 //   DeviceIds.TellModelsApart  no two models answer to the same printer
-//   Contents/FilterAndCopies   raster goes to rastertokemb; CUPS, not the filter, makes copies
+//   Contents/FilterAndCopies   raster goes to rastertokemb, plain text to texttokemb; CUPS, not
+//                              the raster filter, makes copies
+//   Contents/TextSettings      cpi, lpi and text-quality on the LQ models, in keywords the text
+//                              filter reads; none on the alternate model
 //   Contents/Resolutions       exactly the resolutions the command set can print, and the default
 //   Contents/ContentChoice     print-content-optimize: the IPP keywords the filter reads, a
 //                              PickOne that dialogs show, automatic by default
@@ -14,9 +17,12 @@
 
 #include <cstring>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "content/content_choice.h"
+#include "printer/status.h"
+#include "text/text_layout.h"
 #include "ppd_file.h"
 #include "ppd_models.h"
 
@@ -98,9 +104,39 @@ TEST_P(Contents, DeviceId) {
 
 TEST_P(Contents, FilterAndCopies) {
   const PpdModel& model = GetParam();
-  ASSERT_EQ(ppd_->num_filters, 1) << model.file;
+  ASSERT_EQ(ppd_->num_filters, 2) << model.file;
   EXPECT_STREQ(ppd_->filters[0], "application/vnd.cups-raster 100 rastertokemb") << model.file;
+  // Cheaper than CUPS's text route through PDF and raster, so text takes it.
+  EXPECT_STREQ(ppd_->filters[1], "text/plain 10 texttokemb") << model.file;
   EXPECT_EQ(ppd_->manual_copies, 1) << model.file << ": cupsManualCopies must be True";
+}
+
+TEST_P(Contents, TextSettings) {
+  const PpdModel& model = GetParam();
+  const bool lq = model.output_type == "LQ";
+  const std::vector<std::pair<std::string, std::vector<std::string>>> options = {
+      {"cpi", {"10", "12", "15", "17", "20"}},
+      {"lpi", {"6", "8"}},
+      {"text-quality", {"draft", "letter"}}};
+  for (const auto& [name, keywords] : options) {
+    SCOPED_TRACE(model.file + " " + name);
+    if (!lq) {
+      EXPECT_EQ(FindOption(ppd_.get(), name.c_str()), nullptr);
+      continue;
+    }
+    EXPECT_EQ(ChoiceKeywords(name.c_str()), keywords);
+    for (const std::string& keyword : keywords) {
+      TextSettings settings;
+      Status status;
+      EXPECT_TRUE(SetTextOption(settings, name, keyword, &status));
+      EXPECT_TRUE(status.ok()) << status.error;
+    }
+  }
+  if (lq) {
+    EXPECT_EQ(DefaultChoice("cpi"), "10");
+    EXPECT_EQ(DefaultChoice("lpi"), "6");
+    EXPECT_EQ(DefaultChoice("text-quality"), "letter");
+  }
 }
 
 TEST_P(Contents, ContentChoice) {
