@@ -122,54 +122,54 @@ constexpr Drawn kDrawn[] = {
     {'}', ".#.../..#../..#../...#./..#../..#../.#..."},
     {'~', "...../...../.#.../#.#.#/...#."},
     // Code page 437 letters and signs without an ASCII base.
-    {0x91, "...../...../##.#./..#.#/.####/#.#../.####"},            // ae
-    {0x92, ".####/#.#../#.#../####./#.#../#.#../#.###"},            // AE
-    {0x9B, "..#../.###./#.#../#.#../#.#.#/.###./..#.."},            // cent
-    {0x9C, "..##./.#..#/.#.../###../.#.../.#..#/#.##."},            // pound
-    {0x9D, "#...#/.#.#./..#../#####/..#../#####/..#.."},            // yen
-    {0x9E, "###../#..#./###../#..#./#.###/#..#./#..##"},            // peseta
+    {0x91, "...../...../##.#./..#.#/.####/#.#../.####"},              // ae
+    {0x92, ".####/#.#../#.#../####./#.#../#.#../#.###"},              // AE
+    {0x9B, "..#../.###./#.#../#.#../#.#.#/.###./..#.."},              // cent
+    {0x9C, "..##./.#..#/.#.../###../.#.../.#..#/#.##."},              // pound
+    {0x9D, "#...#/.#.#./..#../#####/..#../#####/..#.."},              // yen
+    {0x9E, "###../#..#./###../#..#./#.###/#..#./#..##"},              // peseta
     {0x9F, "...##/..#../..#../.###./..#../..#../..#../..#../##..."},  // florin
-    {0xA6, ".###./....#/.####/#...#/.####/...../#####"},            // feminine ordinal
-    {0xA7, ".###./#...#/#...#/#...#/.###./...../#####"},            // masculine ordinal
-    {0xA8, "..#../...../..#../.#.../#..../#...#/.###."},            // inverted question
-    {0xA9, "...../...../#####/#..../#...."},                        // reversed not
-    {0xAA, "...../...../#####/....#/....#"},                        // not
-    {0xAB, "#..../#..#./#.#../.#.##/#...#/...#./..###"},            // one half
-    {0xAC, "#..../#..#./#.#../.#.#./#.##./..###/...#."},            // one quarter
-    {0xAD, "..#../...../..#../..#../..#../..#../..#.."},            // inverted exclamation
-    {0xAE, "...../..#.#/.#.#./#.#../.#.#./..#.#"},                  // left guillemet
-    {0xAF, "...../#.#../.#.#./..#.#/.#.#./#.#.."},                  // right guillemet
-    {0xE0, "...../...../.##.#/#..#./#..#./#..#./.##.#"},            // alpha
-    {0xE1, ".##../#..#./#..#./#.#../#..#./#...#/#.##./#...."},      // sharp s
-    {0xE2, "#####/#..../#..../#..../#..../#..../#...."},            // Gamma
-    {0xE3, "...../...../#####/.#.#./.#.#./.#.#./.#.#."},            // pi
-    {0xE4, "#####/#..../.#.../..#../.#.../#..../#####"},            // Sigma
-    {0xE5, "...../...../.####/#..#./#..#./#..#./.##.."},            // sigma
+    {0xA6, ".###./....#/.####/#...#/.####/...../#####"},              // feminine ordinal
+    {0xA7, ".###./#...#/#...#/#...#/.###./...../#####"},              // masculine ordinal
+    {0xA8, "..#../...../..#../.#.../#..../#...#/.###."},              // inverted question
+    {0xA9, "...../...../#####/#..../#...."},                          // reversed not
+    {0xAA, "...../...../#####/....#/....#"},                          // not
+    {0xAB, "#..../#..#./#.#../.#.##/#...#/...#./..###"},              // one half
+    {0xAC, "#..../#..#./#.#../.#.#./#.##./..###/...#."},              // one quarter
+    {0xAD, "..#../...../..#../..#../..#../..#../..#.."},              // inverted exclamation
+    {0xAE, "...../..#.#/.#.#./#.#../.#.#./..#.#"},                    // left guillemet
+    {0xAF, "...../#.#../.#.#./..#.#/.#.#./#.#.."},                    // right guillemet
+    {0xE0, "...../...../.##.#/#..#./#..#./#..#./.##.#"},              // alpha
+    {0xE1, ".##../#..#./#..#./#.#../#..#./#...#/#.##./#...."},        // sharp s
+    {0xE2, "#####/#..../#..../#..../#..../#..../#...."},              // Gamma
+    {0xE3, "...../...../#####/.#.#./.#.#./.#.#./.#.#."},              // pi
+    {0xE4, "#####/#..../.#.../..#../.#.../#..../#####"},              // Sigma
+    {0xE5, "...../...../.####/#..#./#..#./#..#./.##.."},              // sigma
     {0xE6, "...../...../#...#/#...#/#...#/#..##/###.#/#..../#...."},  // micro
-    {0xE7, "...../...../.####/#.#../..#../..#../..##."},            // tau
-    {0xE8, "..#../.###./#.#.#/#.#.#/#.#.#/.###./..#.."},            // Phi
-    {0xE9, ".###./#...#/#...#/#####/#...#/#...#/.###."},            // Theta
-    {0xEA, ".###./#...#/#...#/#...#/.#.#./.#.#./##.##"},            // Omega
-    {0xEB, "..##./.#.../..#../.###./#...#/#...#/.###."},            // delta
-    {0xEC, "...../...../.#.#./#.#.#/#.#.#/.#.#."},                  // infinity
-    {0xED, "...../....#/.###./#.#.#/#.#.#/.###./#...."},            // phi
-    {0xEE, "...../...../.###./#..../###../#..../.###."},            // epsilon
-    {0xEF, "...../.###./#...#/#...#/#...#/#...#/#...#"},            // intersection
-    {0xF0, "...../#####/...../#####/...../#####"},                  // identical to
-    {0xF1, "..#../..#../#####/..#../..#../...../#####"},            // plus-minus
-    {0xF2, ".#.../..#../...#./..#../.#.../...../#####"},            // greater or equal
-    {0xF3, "...#./..#../.#.../..#../...#./...../#####"},            // less or equal
+    {0xE7, "...../...../.####/#.#../..#../..#../..##."},              // tau
+    {0xE8, "..#../.###./#.#.#/#.#.#/#.#.#/.###./..#.."},              // Phi
+    {0xE9, ".###./#...#/#...#/#####/#...#/#...#/.###."},              // Theta
+    {0xEA, ".###./#...#/#...#/#...#/.#.#./.#.#./##.##"},              // Omega
+    {0xEB, "..##./.#.../..#../.###./#...#/#...#/.###."},              // delta
+    {0xEC, "...../...../.#.#./#.#.#/#.#.#/.#.#."},                    // infinity
+    {0xED, "...../....#/.###./#.#.#/#.#.#/.###./#...."},              // phi
+    {0xEE, "...../...../.###./#..../###../#..../.###."},              // epsilon
+    {0xEF, "...../.###./#...#/#...#/#...#/#...#/#...#"},              // intersection
+    {0xF0, "...../#####/...../#####/...../#####"},                    // identical to
+    {0xF1, "..#../..#../#####/..#../..#../...../#####"},              // plus-minus
+    {0xF2, ".#.../..#../...#./..#../.#.../...../#####"},              // greater or equal
+    {0xF3, "...#./..#../.#.../..#../...#./...../#####"},              // less or equal
     {0xF4, "...##/..#.#/..#../..#../..#../..#../..#../..#../..#.."},  // top half integral
     {0xF5, "..#../..#../..#../..#../..#../..#../..#../#.#../.#..."},  // bottom half integral
-    {0xF6, "...../..#../...../#####/...../..#.."},                  // division
-    {0xF7, "...../.#.../#.#.#/...#./.#.../#.#.#/...#."},            // almost equal
-    {0xF8, ".##../#..#./#..#./.##.."},                              // degree
-    {0xF9, "...../...../...../.##../.##.."},                        // bullet operator
-    {0xFA, "...../...../...../..#.."},                              // middle dot
-    {0xFB, "....#/...#./...#./#.#../#.#../.#.../.#..."},            // square root
-    {0xFC, "#.##./##..#/#...#/#...#"},                              // superscript n
-    {0xFD, ".##../#..#./..#../.#.../####."},                        // superscript two
-    {0xFE, "...../...../#####/#####/#####/#####"},                  // black square
+    {0xF6, "...../..#../...../#####/...../..#.."},                    // division
+    {0xF7, "...../.#.../#.#.#/...#./.#.../#.#.#/...#."},              // almost equal
+    {0xF8, ".##../#..#./#..#./.##.."},                                // degree
+    {0xF9, "...../...../...../.##../.##.."},                          // bullet operator
+    {0xFA, "...../...../...../..#.."},                                // middle dot
+    {0xFB, "....#/...#./...#./#.#../#.#../.#.../.#..."},              // square root
+    {0xFC, "#.##./##..#/#...#/#...#"},                                // superscript n
+    {0xFD, ".##../#..#./..#../.#.../####."},                          // superscript two
+    {0xFE, "...../...../#####/#####/#####/#####"},                    // black square
 };
 
 enum class Mark { kAcute, kGrave, kCircumflex, kDiaeresis, kRing, kTilde, kCedilla };
@@ -181,16 +181,16 @@ struct Accented {
 };
 
 constexpr Accented kAccented[] = {
-    {0x80, 'C', Mark::kCedilla},   {0x81, 'u', Mark::kDiaeresis},  {0x82, 'e', Mark::kAcute},
+    {0x80, 'C', Mark::kCedilla},    {0x81, 'u', Mark::kDiaeresis}, {0x82, 'e', Mark::kAcute},
     {0x83, 'a', Mark::kCircumflex}, {0x84, 'a', Mark::kDiaeresis}, {0x85, 'a', Mark::kGrave},
-    {0x86, 'a', Mark::kRing},      {0x87, 'c', Mark::kCedilla},    {0x88, 'e', Mark::kCircumflex},
-    {0x89, 'e', Mark::kDiaeresis}, {0x8A, 'e', Mark::kGrave},      {0x8B, 'i', Mark::kDiaeresis},
+    {0x86, 'a', Mark::kRing},       {0x87, 'c', Mark::kCedilla},   {0x88, 'e', Mark::kCircumflex},
+    {0x89, 'e', Mark::kDiaeresis},  {0x8A, 'e', Mark::kGrave},     {0x8B, 'i', Mark::kDiaeresis},
     {0x8C, 'i', Mark::kCircumflex}, {0x8D, 'i', Mark::kGrave},     {0x8E, 'A', Mark::kDiaeresis},
-    {0x8F, 'A', Mark::kRing},      {0x90, 'E', Mark::kAcute},      {0x93, 'o', Mark::kCircumflex},
-    {0x94, 'o', Mark::kDiaeresis}, {0x95, 'o', Mark::kGrave},      {0x96, 'u', Mark::kCircumflex},
-    {0x97, 'u', Mark::kGrave},     {0x98, 'y', Mark::kDiaeresis},  {0x99, 'O', Mark::kDiaeresis},
-    {0x9A, 'U', Mark::kDiaeresis}, {0xA0, 'a', Mark::kAcute},      {0xA1, 'i', Mark::kAcute},
-    {0xA2, 'o', Mark::kAcute},     {0xA3, 'u', Mark::kAcute},      {0xA4, 'n', Mark::kTilde},
+    {0x8F, 'A', Mark::kRing},       {0x90, 'E', Mark::kAcute},     {0x93, 'o', Mark::kCircumflex},
+    {0x94, 'o', Mark::kDiaeresis},  {0x95, 'o', Mark::kGrave},     {0x96, 'u', Mark::kCircumflex},
+    {0x97, 'u', Mark::kGrave},      {0x98, 'y', Mark::kDiaeresis}, {0x99, 'O', Mark::kDiaeresis},
+    {0x9A, 'U', Mark::kDiaeresis},  {0xA0, 'a', Mark::kAcute},     {0xA1, 'i', Mark::kAcute},
+    {0xA2, 'o', Mark::kAcute},      {0xA3, 'u', Mark::kAcute},     {0xA4, 'n', Mark::kTilde},
     {0xA5, 'N', Mark::kTilde},
 };
 
@@ -285,12 +285,13 @@ void Fill(Glyph& glyph, int column0, int column1, int row0, int row1, bool ink) 
 Glyph DrawBox(const Box& box) {
   Glyph glyph;
   const int last_column = kGlyphColumns - 1, last_row = kGlyphRows - 1;
-  const int across_h = std::max(box.up, box.down);    // what a horizontal arm meets
+  const int across_h = std::max(box.up, box.down);     // what a horizontal arm meets
   const int across_v = std::max(box.left, box.right);  // what a vertical arm meets
   const int reach_h = across_h == 2 ? 1 : 0;
   const int reach_v = across_v == 2 ? 1 : 0;
   if (box.left == 2) Fill(glyph, 0, kMidColumn + reach_h, kMidRow - 1, kMidRow + 1, true);
-  if (box.right == 2) Fill(glyph, kMidColumn - reach_h, last_column, kMidRow - 1, kMidRow + 1, true);
+  if (box.right == 2)
+    Fill(glyph, kMidColumn - reach_h, last_column, kMidRow - 1, kMidRow + 1, true);
   if (box.up == 2) Fill(glyph, kMidColumn - 1, kMidColumn + 1, 0, kMidRow + reach_v, true);
   if (box.down == 2) Fill(glyph, kMidColumn - 1, kMidColumn + 1, kMidRow - reach_v, last_row, true);
   if (box.left == 2) Fill(glyph, 0, kMidColumn, kMidRow, kMidRow, false);
@@ -305,7 +306,8 @@ Glyph DrawBox(const Box& box) {
   const bool vertical_through = box.up != 0 && box.down != 0;
   const bool horizontal_through = box.left != 0 && box.right != 0;
   if (box.left == 1) {
-    Fill(glyph, 0, kMidColumn + stop(box.right, across_h, vertical_through), kMidRow, kMidRow, true);
+    Fill(glyph, 0, kMidColumn + stop(box.right, across_h, vertical_through), kMidRow, kMidRow,
+         true);
   }
   if (box.right == 1) {
     Fill(glyph, kMidColumn - stop(box.left, across_h, vertical_through), last_column, kMidRow,
@@ -330,15 +332,32 @@ Glyph Shade(uint8_t byte) {
       const bool odd_column = column % 2 != 0, odd_row = row % 2 != 0;
       bool ink = false;
       switch (byte) {
-        case 0xB0: ink = !odd_column && !odd_row; break;
-        case 0xB1: ink = odd_column == odd_row; break;
-        case 0xB2: ink = !(odd_column && odd_row); break;
-        case 0xDB: ink = true; break;
-        case 0xDC: ink = row >= kGlyphRows / 2; break;
-        case 0xDD: ink = column <= kMidColumn; break;
-        case 0xDE: ink = column >= kMidColumn; break;
-        case 0xDF: ink = row < kGlyphRows / 2; break;
-        default: break;
+        case 0xB0:
+          ink = !odd_column && !odd_row;
+          break;
+        case 0xB1:
+          ink = odd_column == odd_row;
+          break;
+        case 0xB2:
+          ink = !(odd_column && odd_row);
+          break;
+        case 0xDB:
+          ink = true;
+          break;
+        case 0xDC:
+          ink = row >= kGlyphRows / 2;
+          break;
+        case 0xDD:
+          ink = column <= kMidColumn;
+          break;
+        case 0xDE:
+          ink = column >= kMidColumn;
+          break;
+        case 0xDF:
+          ink = row < kGlyphRows / 2;
+          break;
+        default:
+          break;
       }
       if (ink) glyph.Set(column, row);
     }
@@ -353,7 +372,8 @@ Font BuildFont() {
   for (const Drawn& drawn : kDrawn) DrawPicture(drawn.picture, kCapRow, font[drawn.byte]);
   for (const Accented& letter : kAccented) {
     const bool capital = letter.base >= 'A' && letter.base <= 'Z';
-    font[letter.byte] = AccentedGlyph(font[static_cast<uint8_t>(letter.base)], capital, letter.mark);
+    font[letter.byte] =
+        AccentedGlyph(font[static_cast<uint8_t>(letter.base)], capital, letter.mark);
   }
   for (const Box& box : kBoxes) font[box.byte] = DrawBox(box);
   for (uint8_t byte : {0xB0, 0xB1, 0xB2, 0xDB, 0xDC, 0xDD, 0xDE, 0xDF}) font[byte] = Shade(byte);

@@ -41,7 +41,7 @@ struct PlacedText {
   int64_t y = 0;        // top pin, Units::y_per_inch
   int64_t advance = 0;  // character width, Units::x_per_inch
   size_t data_offset = 0;
-  size_t count = 0;     // characters, one byte each
+  size_t count = 0;  // characters, one byte each
   bool bold = false, underline = false, draft = false;
 };
 

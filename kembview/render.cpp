@@ -61,9 +61,9 @@ Units UnitsFor(const RenderOptions& options) {
 
 // What ESC @ (or an alternate page's ESC N) restores: 10 cpi, 1/6 inch, letter quality.
 struct TextStyle {
-  int width = 36;           // character width at the pitch, 1/360 inch
-  bool condensed = false;   // 10 cpi -> 17.14 cpi (21/360), 12 -> 20 cpi; no effect at 15
-  int line_spacing = 600;   // 1/3600 inch
+  int width = 36;          // character width at the pitch, 1/360 inch
+  bool condensed = false;  // 10 cpi -> 17.14 cpi (21/360), 12 -> 20 cpi; no effect at 15
+  int line_spacing = 600;  // 1/3600 inch
   bool bold = false, underline = false, draft = false;
 
   int Width() const {

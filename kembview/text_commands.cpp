@@ -25,8 +25,8 @@ Token ForSet(Token token, CommandSet set) {
 
 // Character width in 1/360 inch.
 Token Pitch(size_t pos, char letter, int cpi, int width) {
-  Token token = Simple(pos, 2, std::string("ESC ") + letter, "pitch=" + std::to_string(cpi) + " cpi",
-                       Op::kPitch);
+  Token token = Simple(pos, 2, std::string("ESC ") + letter,
+                       "pitch=" + std::to_string(cpi) + " cpi", Op::kPitch);
   token.value = width;
   return token;
 }

@@ -59,8 +59,8 @@ inline Token Switch(size_t pos, std::string name, uint8_t n, Op op, const char* 
     token.value = -1;
     return token;
   }
-  Token token =
-      Simple(pos, 3, std::move(name), std::string(on ? on_text : off_text) + " (" + Hex(n) + ")", op);
+  Token token = Simple(pos, 3, std::move(name),
+                       std::string(on ? on_text : off_text) + " (" + Hex(n) + ")", op);
   token.value = on ? 1 : 0;
   return token;
 }

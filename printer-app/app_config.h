@@ -6,10 +6,13 @@
 
 namespace kemb::app {
 
+class JobRecord;
+
 struct AppConfig {
   std::string spool_dir;  // jobs' documents and each running job's private folder
   std::string state_dir;  // printers and settings; the test page
   std::string log_file;
+  JobRecord* jobs = nullptr;  // the jobs in the driver, for recovery after a stop
 };
 
 AppConfig& Config();

@@ -45,6 +45,7 @@ JobGate::Entry JobGate::Enter(int job_id, const std::function<bool()>& canceled,
     if (!other_running && !other_ending) break;
     waited = true;
     if (canceled && canceled()) return Entry::kCanceled;
+    // PAPPL 1.3.1 gives a driver no event when a waiting job is cancelled: it is looked at.
     changed_.wait_for(lock, std::chrono::milliseconds(20));
   }
   if (waited) ++counts_.waits;

@@ -51,7 +51,8 @@ class JobGate : public std::enable_shared_from_this<JobGate> {
 
   bool MayAdmit();
   // Blocks while another job is in the driver, and up to `tail_limit` while another job thread
-  // is still ending; `canceled` is polled while waiting. `job_thread`: the caller is a job
+  // is still ending (PAPPL 1.3.1's finish_job, after releasing the printer, may take its time
+  // to close the device; past the limit the job opens a device of its own); `canceled` is polled while waiting. `job_thread`: the caller is a job
   // thread of PAPPL's own, which ends right after the job (not a client thread streaming a
   // job), so it is marked until it ends.
   Entry Enter(int job_id, const std::function<bool()>& canceled, bool job_thread,

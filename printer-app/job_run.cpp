@@ -15,6 +15,9 @@
 #include <pthread.h>
 
 #include "app_config.h"
+#include "offline_watch.h"
+#include "recovery.h"
+#include "system.h"
 
 namespace kemb::app {
 
@@ -59,7 +62,7 @@ size_t WrittenBytes(pappl_device_t* device) {
 void DeviceSink::SetDevice(pappl_device_t* device) {
   if (device == device_) return;
   device_ = device;
-  handed_ = taken_ = 0;
+  handed_ = accepted_ = 0;
   metrics_base_ = device ? WrittenBytes(device) : 0;
 }
 
@@ -77,12 +80,16 @@ bool DeviceSink::Write(const uint8_t* data, size_t size) {
   return true;
 }
 
+size_t DeviceSink::sent() const {
+  return device_ ? WrittenBytes(device_) - metrics_base_ : accepted_;
+}
+
 bool DeviceSink::Flush() {
   if (error_) return false;
   if (!device_) return true;
   papplDeviceFlush(device_);
-  taken_ = WrittenBytes(device_) - metrics_base_;
-  if (taken_ < handed_) error_ = EIO;
+  accepted_ = WrittenBytes(device_) - metrics_base_;
+  if (accepted_ < handed_) error_ = EIO;
   return error_ == 0;
 }
 
@@ -93,7 +100,11 @@ thread_local std::unique_ptr<JobRun> t_run;
 }  // namespace
 
 JobRun::JobRun(pappl_job_t* job, PrinterContext& printer)
-    : job_(job), model_(printer.model), gate_(printer.gate), job_id_(papplJobGetID(job)) {}
+    : job_(job),
+      model_(printer.model),
+      gate_(printer.gate),
+      job_id_(papplJobGetID(job)),
+      printer_id_(papplPrinterGetID(papplJobGetPrinter(job))) {}
 
 JobRun::~JobRun() {
   engine_.reset();
@@ -102,6 +113,7 @@ JobRun::~JobRun() {
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
   }
+  if (recorded_ && Config().jobs) Config().jobs->Ended(printer_id_, job_id_, printed_);
   if (entered_ && !duplicate_) gate_->Leave(job_id_);
 }
 
@@ -114,8 +126,15 @@ bool JobRun::StartJob() {
   // thread, which goes on serving the client afterwards.
   const bool job_thread = papplJobGetFilename(job_) != nullptr;
   JobGate::Predecessor predecessor;
+  if (!EnterGate(job_thread, &predecessor)) return false;
+  NoteStart();
+  SettleDevice(job_thread, predecessor);
+  return MakeEngine();
+}
+
+bool JobRun::EnterGate(bool job_thread, JobGate::Predecessor* predecessor) {
   const JobGate::Entry entry =
-      gate_->Enter(job_id_, [this] { return canceled(); }, job_thread, &predecessor);
+      gate_->Enter(job_id_, [this] { return canceled(); }, job_thread, predecessor);
   switch (entry) {
     case JobGate::Entry::kCanceled:
       return false;
@@ -124,10 +143,25 @@ bool JobRun::StartJob() {
       entered_ = duplicate_ = true;
       EndDuplicate(job_thread, entry == JobGate::Entry::kDuplicateAfterEnd);
     case JobGate::Entry::kRun:
-      entered_ = true;
       break;
   }
+  entered_ = true;
+  return true;
+}
 
+void JobRun::NoteStart() {
+  // From here a stop of the server is a stop during this job, which the state file must list.
+  if (JobRecord* record = Config().jobs) {
+    SaveSystemState(papplPrinterGetSystem(papplJobGetPrinter(job_)));
+    stops_ = record->Started(printer_id_, job_id_);
+    recorded_ = true;
+  }
+  // The printer answered: a job that waited for it is printing now (in PAPPL's own words for
+  // a job without a message of its own).
+  if (IsWaiting(papplJobGetMessage(job_))) papplJobSetMessage(job_, "Job printing.");
+}
+
+void JobRun::SettleDevice(bool job_thread, const JobGate::Predecessor& predecessor) {
   const char* uri = papplPrinterGetDeviceURI(papplJobGetPrinter(job_));
   file_device_ = uri && std::strncmp(uri, "file:", 5) == 0;
   // A folder as the device gives one file per opening: there PAPPL's own stays the one used.
@@ -142,10 +176,14 @@ bool JobRun::StartJob() {
     // Two connections to a real printer could deadlock it, so a streamed job keeps PAPPL's
     // device, which it is handed afresh at every step: it gives the previous job's end time
     // to close that device first, and then finds none and opens its own.
+    // PAPPL 1.3.1 closes the device after it has released the printer (finish_job), and a
+    // client thread has no event for that: a quarter of a second stands for it.
     for (int i = 0; i < 25 && !canceled(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+}
 
+bool JobRun::MakeEngine() {
   // A folder of the job's own for the page spool and the halftoner's image.
   std::string base = Config().spool_dir.empty() ? "/tmp" : Config().spool_dir;
   std::string templ = base + "/kemb-job" + std::to_string(job_id_) + "-XXXXXX";
@@ -193,10 +231,12 @@ void JobRun::EndDuplicate(bool job_thread, bool after_end) {
 bool JobRun::PredecessorMayStillClose(const JobGate::Predecessor& predecessor) const {
   if (predecessor.job_id == 0) return false;
   // A job thread has left PAPPL's end of its job; the margin covers this job's own start,
-  // which may have taken the device a moment before that end closed it.
+  // which may have taken the device a moment before that end closed it (PAPPL 1.3.1's
+  // finish_job closes the device after the next job may have opened it).
   if (!predecessor.streamed) return predecessor.since_end < std::chrono::seconds(1);
   // A client thread lives on: PAPPL's end of the job is behind it some time after the job
-  // was marked completed.
+  // was marked completed (PAPPL 1.3.1 marks it before it closes the device; two seconds of
+  // the job's whole-second completion time stand for that).
   pappl_job_t* previous = papplPrinterFindJob(papplJobGetPrinter(job_), predecessor.job_id);
   if (!previous) return false;
   const time_t completed = papplJobGetTimeCompleted(previous);
@@ -251,7 +291,6 @@ void JobRun::Fail(const std::string& message) {
 }
 
 Status JobRun::StartPage(pappl_device_t* device, const SheetFormat& sheet, Content content) {
-  if (duplicate_) return Status::Ok();
   if (failed_) return Status::Fail("The job has failed");
   sink_.SetDevice(DeviceFor(device));
   if (!started_) {
@@ -267,14 +306,14 @@ Status JobRun::StartPage(pappl_device_t* device, const SheetFormat& sheet, Conte
 }
 
 Status JobRun::AddRow(unsigned y, std::span<const uint8_t> line) {
-  if (duplicate_ || !page_open_) return Status::Ok();
+  if (!page_open_) return Status::Ok();
   Status s = feed_->AddRow(y, line);
   if (!s.ok()) page_open_ = false;
   return Check(std::move(s));
 }
 
 Status JobRun::EndPage(pappl_device_t* device) {
-  if (duplicate_ || !page_open_) return failed_ ? Status::Fail("The job has failed") : Status::Ok();
+  if (!page_open_) return failed_ ? Status::Fail("The job has failed") : Status::Ok();
   sink_.SetDevice(DeviceFor(device));
   page_open_ = false;
   Status s = Check(feed_->EndPage());
@@ -283,7 +322,6 @@ Status JobRun::EndPage(pappl_device_t* device) {
 }
 
 Status JobRun::EndJob(pappl_device_t* device) {
-  if (duplicate_) return Status::Ok();
   // A job that never started a page sends nothing and needs no device.
   sink_.SetDevice(started_ ? DeviceFor(device) : nullptr);
   if (page_open_) {
@@ -300,6 +338,15 @@ Status JobRun::EndJob(pappl_device_t* device) {
   pappl_printer_t* printer = papplJobGetPrinter(job_);
   if (!failed_ && (papplPrinterGetReasons(printer) & PAPPL_PREASON_OFFLINE))
     papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
+  printed_ = !failed_ && !canceled();
+  if (printed_) {
+    // What the job said while it waited or after a restart is replaced by how it ended.
+    const char* said = papplJobGetMessage(job_);
+    if (stops_ > 0)
+      papplJobSetMessage(job_, "%s", kPrintedAfterRestartMessage);
+    else if (said && *said)
+      papplJobSetMessage(job_, "Job completed.");
+  }
   return failed_ ? Status::Fail("The job has failed") : Status::Ok();
 }
 
@@ -307,10 +354,12 @@ Status JobRun::LostOutput() {
   // The rest of the job would print without its beginning: the job is aborted, never completed.
   if (lost_output_) return Status::Fail("The job has failed");
   lost_output_ = true;
+  // What the device's writes accepted: the printer may have received less of it, never more.
   char message[160];
   std::snprintf(message, sizeof(message),
-                "Lost the printer: it took %zu of %zu bytes of the page; the job is aborted.",
-                sink_.taken(), sink_.handed());
+                "Lost the printer: sent %zu of %zu bytes before the connection failed; the job "
+                "is aborted.",
+                sink_.sent(), sink_.handed());
   failed_ = false;  // this message wins over whatever the failed write made of it
   Fail(message);
   papplJobSetReasons(job_, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);

@@ -3,8 +3,9 @@
 //   PrinterContext  what the application keeps per printer: its model and its job gate
 //   PapplJobLog     the engine's events in PAPPL's log for the job, at their own levels
 //   DeviceSink      printer bytes through PAPPL's device for the job
-//   JobRun          gate entry, a private spool folder, the page engine with the in-process
-//                   halftoner and PAPPL's cancel test; pages as whole sheets; the job's end.
+//   JobRun          gate entry, the record for recovery, the device, a private spool folder,
+//                   the page engine with the in-process halftoner and PAPPL's cancel test;
+//                   pages as whole sheets; the job's end and its message.
 //                   The printer is woken only when the first page starts, so a job that
 //                   fails before any page sends nothing.
 //                   The device: PAPPL closes the printer's device at the very end of a job,
@@ -52,7 +53,9 @@ class PapplJobLog final : public JobLog {
 };
 
 // PAPPL's device buffers writes and drops a failed flush in silence; its write metrics count
-// only what the printer took, so Flush compares them with what was handed over.
+// the bytes of the device writes that went through whole, so Flush compares them with what
+// was handed over. Written is not printed: a network printer may lose what its connection
+// accepted.
 class DeviceSink final : public ByteSink {
  public:
   void SetDevice(pappl_device_t* device);
@@ -60,13 +63,14 @@ class DeviceSink final : public ByteSink {
   bool Flush() override;
   int Error() const override { return error_; }
   size_t handed() const { return handed_; }
-  size_t taken() const { return taken_; }
+  // Of those, the bytes the device's writes accepted, now.
+  size_t sent() const;
 
  private:
   pappl_device_t* device_ = nullptr;
   int error_ = 0;
   size_t handed_ = 0;      // bytes given to device_
-  size_t taken_ = 0;       // of those, bytes the printer took, as of the last Flush
+  size_t accepted_ = 0;       // of those, bytes the device's writes accepted, at the last Flush
   size_t metrics_base_ = 0;  // device_'s written bytes before this sink's first
 };
 
@@ -106,6 +110,13 @@ class JobRun {
   static void EndCurrent();
 
  private:
+  // StartJob's steps. EnterGate: false when cancelled while waiting; a second start of the job
+  // never returns. NoteStart: the record for recovery, the waiting message replaced.
+  // SettleDevice: which device the job writes to. MakeEngine: false without a folder.
+  bool EnterGate(bool job_thread, JobGate::Predecessor* predecessor);
+  void NoteStart();
+  void SettleDevice(bool job_thread, const JobGate::Predecessor& predecessor);
+  bool MakeEngine();
   Status Check(Status s);
   // A job PAPPL started again: logs it and never returns.
   [[noreturn]] void EndDuplicate(bool job_thread, bool after_end);
@@ -118,6 +129,10 @@ class JobRun {
   const Model* model_;
   std::shared_ptr<JobGate> gate_;  // shared: a thread's run may outlive a deleted printer
   int job_id_;
+  int printer_id_;
+  int stops_ = 0;           // times the server stopped during this job before
+  bool recorded_ = false;   // in the record of jobs in the driver
+  bool printed_ = false;    // ended complete
   bool entered_ = false, duplicate_ = false, failed_ = false, started_ = false;
   bool lost_output_ = false;
   bool page_open_ = false;

@@ -6,6 +6,7 @@
 // waiting job's message saying why, and sets the printer going again; PAPPL's retries go on, and
 // the job prints from its start once the printer answers.
 //   WatchOfflinePrinters  starts the watch; before the system runs
+//   IsWaiting    the job's message is the watch's (the driver replaces it once it prints)
 #pragma once
 
 #include <pappl/pappl.h>
@@ -13,5 +14,6 @@
 namespace kemb::app {
 
 void WatchOfflinePrinters(pappl_system_t* system);
+bool IsWaiting(const char* job_message);
 
 }  // namespace kemb::app

@@ -75,6 +75,8 @@ Connection ConnectToServer(const char* program) {
   const std::string base = slash ? slash + 1 : program;
   paths.push_back(snap && *snap ? std::string(snap) + "/" + base + ".sock"
                                 : "/run/" + base + ".sock");
+  // 30 s: PAPPL 1.3.1 accepts the local socket's connections in its one main loop, which a
+  // state save or a busy printer may hold for a while.
   for (const std::string& path : paths) {
     if (http_t* http = httpConnect2(path.c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
                                     30000, nullptr))
@@ -281,6 +283,34 @@ int SubmitOne(const std::vector<std::string>& args, std::string& errors) {
 }
 
 }  // namespace
+
+bool CopiesAsOption(int argc, char* argv[], std::vector<std::string>& args) {
+  args.assign(argv, argv + argc);
+  for (size_t i = 2; i < args.size(); ++i) {
+    if (args[i].size() < 2 || args[i][0] != '-' || args[i][1] != 'n') continue;
+    std::string count = args[i].substr(2);
+    const bool split = count.empty();
+    if (split) {
+      if (i + 1 >= args.size()) {
+        std::fprintf(stderr, "%s: Missing copy count after '-n'.\n", kName);
+        return false;
+      }
+      count = args[i + 1];
+      args.erase(args.begin() + static_cast<long>(i) + 1);
+    }
+    const bool digits = !count.empty() && count.size() <= 6 &&
+                        count.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stoi(count) < 1) {
+      std::fprintf(stderr, "%s: The number of copies after '-n' must be a whole number from 1 up, "
+                           "not '%s'.\n", kName, count.c_str());
+      return false;
+    }
+    args[i] = "-o";
+    args.insert(args.begin() + static_cast<long>(i) + 1, "copies=" + std::to_string(std::stoi(count)));
+    ++i;
+  }
+  return true;
+}
 
 bool SubmitEach(int argc, char* argv[], int& status) {
   // PAPPL's options that take a value (-d NAME or -dNAME, ...); the other words are files.

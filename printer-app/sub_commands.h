@@ -9,6 +9,9 @@
 //                      `modify` gets the other options
 //   InstallSetPrinterDescription   the server's half of that vendor operation
 //   SetDefaultPrinter  `default -d NAME` (PAPPL's fails to read the printer's ID)
+//   CopiesAsOption     `submit -n N`: PAPPL's `submit` reads -n into an option its request never
+//                      sends, so the job printed one copy; -n becomes `-o copies=N`, the IPP
+//                      `copies` every client sends
 //   SubmitEach         `submit`: PAPPL's sends the files one after the other and gives up on
 //                      the busy answer of a printer that takes one job at a time, so each file
 //                      goes through PAPPL's `submit` on its own, sent again while the printer
@@ -31,5 +34,8 @@ void InstallVendorOperations(pappl_system_t* system);
 bool ModifyPrinter(int argc, char* argv[], int& status, std::vector<std::string>& rest);
 bool SetDefaultPrinter(int argc, char* argv[], int& status);
 bool SubmitEach(int argc, char* argv[], int& status);
+// The `submit` arguments with every -n N (or -nN) as -o copies=N; false, with a message on
+// stderr, for a count that is not a whole number from 1 up.
+bool CopiesAsOption(int argc, char* argv[], std::vector<std::string>& args);
 
 }  // namespace kemb::app

@@ -7,10 +7,14 @@
 #include <unistd.h>
 #include <cerrno>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "add_printer_page.h"
 #include "app_config.h"
@@ -88,11 +92,11 @@ void LimitJobs(pappl_printer_t* printer, void*) {
 std::string g_state_file;
 
 bool SaveState(pappl_system_t* system, void*) {
-  return papplSystemSaveState(system, g_state_file.c_str());
+  return SaveSystemState(system);
 }
 
 // PAPPL looks for a job to start only when one arrives or ends: once the system runs, the
-// printers with a job put back are told to look.
+// printers with jobs waiting after the load are told to look.
 std::vector<int> g_printers_to_start;
 
 bool StartRecoveredJobs(pappl_system_t* system, void*) {
@@ -103,27 +107,51 @@ bool StartRecoveredJobs(pappl_system_t* system, void*) {
   return false;  // once
 }
 
+void NoteWaitingJobs(pappl_printer_t* printer, void*) {
+  if (papplPrinterGetNumberOfActiveJobs(printer) > 0)
+    g_printers_to_start.push_back(papplPrinterGetID(printer));
+}
+
 // After the load: what happened to each job a stopped server left.
 void ExplainRecovered(pappl_system_t* system, const std::vector<RecoveredJob>& jobs) {
   for (const RecoveredJob& r : jobs) {
     pappl_printer_t* printer = papplSystemFindPrinter(system, nullptr, r.printer_id, nullptr);
     pappl_job_t* job = printer ? papplPrinterFindJob(printer, r.job_id) : nullptr;
     if (!job) continue;
-    if (r.requeued) {
-      g_printers_to_start.push_back(r.printer_id);
-      papplJobSetMessage(job, "The server stopped during this job; it prints again from its start.");
-      papplLogJob(job, PAPPL_LOGLEVEL_WARN,
-                  "The server stopped during this job: it is back in the queue.");
-    } else {
-      papplJobSetMessage(job, "The server stopped twice during this job; it is not printed again.");
-      papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
-      papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
-                  "The server stopped twice during this job: it is aborted.");
+    switch (r.outcome) {
+      case Recovered::kRequeued:
+        papplJobSetMessage(job, "%s", kPrintsAgainMessage);
+        papplLogJob(job, PAPPL_LOGLEVEL_WARN,
+                    "The server stopped during this job: it is back in the queue.");
+        break;
+      case Recovered::kAborted:
+        papplJobSetMessage(job, "%s", kStoppedTwiceMessage);
+        papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
+                    "The server stopped twice during this job: it is aborted.");
+        break;
+      case Recovered::kPrinted:
+        papplJobSetMessage(job, "%s", kPrintedAfterRestartMessage);
+        break;
+      case Recovered::kNotKept:
+        papplJobSetMessage(job, "The server stopped during this job, whose document was sent "
+                                "as a stream and not kept; it is not printed again.");
+        papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+        break;
     }
   }
 }
 
 }  // namespace
+
+bool SaveSystemState(pappl_system_t* system) {
+  // PAPPL's main loop and a job's start may save at once.
+  static std::mutex saving;
+  std::lock_guard lock(saving);
+  const std::string temporary = g_state_file + ".saving";
+  if (!papplSystemSaveState(system, temporary.c_str())) return false;
+  return std::rename(temporary.c_str(), g_state_file.c_str()) == 0;
+}
 
 pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* data) {
   const char* snap = getenv("SNAP_COMMON");
@@ -193,11 +221,16 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* da
   papplSystemSetVersions(system, 1, &version);
 
   g_state_file = config.state_dir + "/" + kName + ".state";
+  const std::string record_file = config.state_dir + "/" + kName + ".jobs";
   const std::vector<RecoveredJob> recovered =
-      RecoverJobs(g_state_file, config.state_dir + "/" + kName + ".requeued");
+      RecoverJobs(g_state_file, record_file, config.spool_dir);
+  static std::unique_ptr<JobRecord> record;
+  record = std::make_unique<JobRecord>(record_file);
+  config.jobs = record.get();
   RemoveJobFolders(config.spool_dir);
   papplSystemLoadState(system, g_state_file.c_str());
   ExplainRecovered(system, recovered);
+  papplSystemIteratePrinters(system, NoteWaitingJobs, nullptr);
   if (!g_printers_to_start.empty())
     papplSystemAddTimerCallback(system, time(nullptr), 0, StartRecoveredJobs, nullptr);
   papplSystemIteratePrinters(system, LimitJobs, nullptr);

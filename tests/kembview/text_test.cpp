@@ -123,7 +123,13 @@ const std::vector<TextListCase> kTextListCases = {
      {"ESC N", "text / \"A\"", "UNKNOWN 81h"},
      {false, false, true}},
     {"ESC F follows the set of each page",
-     Cat({kAltStart, {0x1B, 0x46, 0x00, 0x03}, kFf, kResetLq, {0x1B, 0x46}, kFf, kAltStart,
+     Cat({kAltStart,
+          {0x1B, 0x46, 0x00, 0x03},
+          kFf,
+          kResetLq,
+          {0x1B, 0x46},
+          kFf,
+          kAltStart,
           {0x1B, 0x46, 0x01, 0x02}}),
      {"ESC N", "ESC F / page length=3 lines (t=00h u=03h)", "FF", "ESC @ / reset",
       "ESC F / bold off", "FF", "ESC N", "ESC F / page length=12 lines (t=01h u=02h)"},
@@ -188,9 +194,9 @@ TEST(TextRender, PlacesCharactersAtPitchAndLine) {
   const struct {
     const char* name;
     Bytes setup;
-    int width;   // character width in 1/360 inch, the grid's column pitch
+    int width;  // character width in 1/360 inch, the grid's column pitch
     int column, line;
-    int top;     // first 1/180 row of the line
+    int top;  // first 1/180 row of the line
   } cases[] = {
       {"10 cpi, 1/6 inch", {}, 36, 5, 3, 90},
       {"12 cpi", {0x1B, 0x4D}, 30, 7, 1, 30},
@@ -253,8 +259,7 @@ TEST(TextRender, DrawsStyles) {
       {"draft is lighter", Cat({kResetLq, kDraft, Text("HELLO")}), -1},
       {"reset forgets bold, draft and underline",
        Cat({kResetLq, kBold, kDraft, kUnderline, kResetLq, Text("HELLO")}), 0},
-      {"alternate set: bold unknown, not applied",
-       Cat({kAltStart, kBold, Text("HELLO")}), 0},
+      {"alternate set: bold unknown, not applied", Cat({kAltStart, kBold, Text("HELLO")}), 0},
   };
   for (const auto& c : cases) {
     const kembview::Rendering rendering = kembview::Render(c.stream);
@@ -294,9 +299,21 @@ TEST(TextRender, MovesTheHead) {
 }
 
 TEST(TextRender, SplitsTextPages) {
-  const Bytes stream = Cat({kembtest::Repeat(0, 100), kResetLq, {0x1B, 0x43, 66}, Text("  A"),
-                            kCr, kLf, kFf, Text("B"), kCr, kLf, kFf, kResetLq, Text("   "),
-                            kCr, kLf});
+  const Bytes stream = Cat({kembtest::Repeat(0, 100),
+                            kResetLq,
+                            {0x1B, 0x43, 66},
+                            Text("  A"),
+                            kCr,
+                            kLf,
+                            kFf,
+                            Text("B"),
+                            kCr,
+                            kLf,
+                            kFf,
+                            kResetLq,
+                            Text("   "),
+                            kCr,
+                            kLf});
   const kembview::Rendering rendering = kembview::Render(stream);
   EXPECT_TRUE(rendering.problems.empty());
   ASSERT_EQ(rendering.pages.size(), 2u);
@@ -311,8 +328,15 @@ TEST(TextRender, SplitsTextPages) {
 
 TEST(TextRender, JoinsBoxDrawing) {
   // A box three lines high: top, side, bottom.
-  const Bytes rows = Cat({{0xDA, 0xC4, 0xC4, 0xBF}, kCr, kLf, {0xB3, ' ', ' ', 0xB3}, kCr, kLf,
-                          {0xC0, 0xC4, 0xC4, 0xD9}, kCr, kLf});
+  const Bytes rows = Cat({{0xDA, 0xC4, 0xC4, 0xBF},
+                          kCr,
+                          kLf,
+                          {0xB3, ' ', ' ', 0xB3},
+                          kCr,
+                          kLf,
+                          {0xC0, 0xC4, 0xC4, 0xD9},
+                          kCr,
+                          kLf});
   const struct {
     const char* name;
     Bytes spacing;

@@ -180,7 +180,8 @@ int Listen(int* port) {
 }
 }  // namespace
 
-SocketPrinter::SocketPrinter(size_t reset_after, Cut cut) : reset_after_(reset_after), cut_(cut) {
+SocketPrinter::SocketPrinter(size_t reset_after, Cut cut, size_t pace)
+    : reset_after_(reset_after), cut_(cut), pace_(pace) {
   listener_ = Listen(&port_);
   if (listener_ < 0) throw std::runtime_error(std::string("socket printer: ") + std::strerror(errno));
   thread_ = std::thread([this] { Serve(); });
@@ -229,6 +230,10 @@ void SocketPrinter::Serve() {
     if (poll(&listening, 1, 50) <= 0) continue;
     const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
+    if (pace_ > 0) {
+      const int window = static_cast<int>(std::min<size_t>(pace_, 65536));
+      setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof(window));
+    }
     size_t left = 0;  // bytes until the reset, when this connection is to be reset
     {
       std::lock_guard lock(mutex_);
@@ -241,8 +246,11 @@ void SocketPrinter::Serve() {
     while (!stop_ && !(resets && left == 0)) {
       pollfd reading{fd, POLLIN, 0};
       if (poll(&reading, 1, 50) <= 0) continue;
-      const ssize_t n = read(fd, buffer.data(), resets ? std::min(left, buffer.size()) : buffer.size());
+      size_t want = resets ? std::min(left, buffer.size()) : buffer.size();
+      if (pace_ > 0) want = std::min(want, pace_);
+      const ssize_t n = read(fd, buffer.data(), want);
       if (n <= 0) break;
+      if (pace_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
       if (resets) left -= static_cast<size_t>(n);
       std::lock_guard lock(mutex_);
       bytes_.insert(bytes_.end(), buffer.begin(), buffer.begin() + n);

@@ -4,7 +4,8 @@
 //   AppServer   kemb-printer-app server in a scratch folder (state, spool, log, devices) on a
 //               free port, stopped by its PID; killed and started again on the same folder
 //   SocketPrinter  a network printer on loopback: one connection at a time, bytes kept in order;
-//                  may reset its first connection after N bytes, or die then and come back later
+//                  may reset its first connection after N bytes, or die then and come back later;
+//                  may take its bytes slowly, as a printer printing them
 //   Ipp         Print-Job (busy answers retried), job state, Cancel-Job, waiting for jobs
 //   Sheets      whole-sheet PWG raster pages as a client renders them
 //   RampPdf     a PDF of picture pages, slow to print
@@ -79,8 +80,9 @@ class SocketPrinter {
   // (a network glitch), or reset and nothing listens any more until SwitchOn (the printer died).
   enum class Cut { kReset, kDies };
   // Listens on a free loopback port; throws when it cannot. `reset_after` > 0: the first
-  // connection is cut once that many bytes have arrived.
-  explicit SocketPrinter(size_t reset_after = 0, Cut cut = Cut::kReset);
+  // connection is cut once that many bytes have arrived. `pace` > 0: takes at most that many
+  // bytes every 10 ms, with a small receive window.
+  explicit SocketPrinter(size_t reset_after = 0, Cut cut = Cut::kReset, size_t pace = 0);
   ~SocketPrinter();
   SocketPrinter(const SocketPrinter&) = delete;
   SocketPrinter& operator=(const SocketPrinter&) = delete;
@@ -101,6 +103,7 @@ class SocketPrinter {
   int port_ = 0;
   size_t reset_after_ = 0;
   Cut cut_;
+  size_t pace_ = 0;
   std::mutex mutex_;  // guards listener_ (switched off and on) and what follows
   std::vector<uint8_t> bytes_;
   size_t connections_ = 0;

@@ -17,14 +17,18 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string_view>
 #include <map>
 #include <thread>
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <cups/ppd.h>
 #include <cups/raster.h>
@@ -404,9 +408,14 @@ std::string ReadText(const std::string& path) {
   return text.str();
 }
 
-TEST(Recovery, ProcessingJobsGoBackInTheQueueOnceAndAreAbortedTheSecondTime) {
+// The stops of one job, as the record and the state file show them at each start: the job
+// in the driver at a stop goes back in the queue once (its count of printed pages reset, its
+// attribute file without the attributes PAPPL adds again) and is aborted the second time, its
+// document gone; a job that never reached the driver goes back uncounted.
+TEST(Recovery, AJobInTheDriverAtAStopPrintsAgainOnceAndIsAbortedTheSecondTime) {
   testing::TempDir dir;
-  const std::string state = dir.path() + "/app.state", record = dir.path() + "/app.requeued";
+  const std::string state = dir.path() + "/app.state", record_file = dir.path() + "/app.jobs";
+  const std::string spool = dir.path();
   // Lines as PAPPL writes them; a job name with quotes, a backslash and "state" in it.
   const std::string head =
       "DefaultPrinterID 1\n<Printer id=\"1\" name=\"lq\" did=\"\" uri=\"file:///dev/null\" "
@@ -414,40 +423,110 @@ TEST(Recovery, ProcessingJobsGoBackInTheQueueOnceAndAreAbortedTheSecondTime) {
   const std::string done =
       "Job id=\"1\" name=\"a\" username=\"u\" format=\"image/pwg-raster\" state=\"9\"\n";
   const std::string pending =
-      "Job id=\"3\" name=\"c\" username=\"u\" format=\"image/pwg-raster\" state=\"3\"\n";
-  const std::string processing =
-      "Job id=\"2\" name=\"say \\\"state=\\\"5\\\" \\\\ here\" username=\"u\" "
-      "format=\"image/pwg-raster\" filename=\"/s/2.pwg\" state=\"5\"\n";
+      "Job id=\"3\" name=\"c\" username=\"u\" format=\"image/pwg-raster\" filename=\"/s/3.pwg\" "
+      "state=\"3\"\n";
+  const std::string document = spool + "/p00001j000000002-x.pdf";
+  auto job2 = [&](int state, const char* extra = "") {
+    return "Job id=\"2\" name=\"say \\\"state=\\\"5\\\" \\\\ here\" username=\"u\" "
+           "format=\"application/pdf\" filename=\"" + document + "\" state=\"" +
+           std::to_string(state) + "\"" + extra + "\n";
+  };
   const std::string tail = "</Printer>\n";
-  std::ofstream(state) << head << done << processing << pending << tail;
+  std::ofstream(document) << "%PDF-1.4\n";
+  // An attribute file as PAPPL saves it, with the attributes it adds again when it loads.
+  const std::string attributes = spool + "/p00001j000000002-x.ipp";
+  {
+    ipp_t* attrs = ippNew();
+    ippAddInteger(attrs, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-id", 2);
+    ippAddString(attrs, IPP_TAG_JOB, IPP_TAG_URI, "job-uri", nullptr, "ipp://h/ipp/print/lq/2");
+    ippAddInteger(attrs, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", 2);
+    const int fd = open(attributes.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_EQ(ippWriteFile(fd, attrs), IPP_STATE_DATA);
+    close(fd);
+    ippDelete(attrs);
+  }
+  auto attribute_names = [&] {
+    ipp_t* attrs = ippNew();
+    const int fd = open(attributes.c_str(), O_RDONLY);
+    ippReadFile(fd, attrs);
+    close(fd);
+    std::string names;
+    for (ipp_attribute_t* a = ippFirstAttribute(attrs); a; a = ippNextAttribute(attrs))
+      if (ippGetName(a)) names += std::string(ippGetName(a)) + " ";
+    ippDelete(attrs);
+    return names;
+  };
 
-  std::vector<RecoveredJob> first = RecoverJobs(state, record);
-  ASSERT_EQ(first.size(), 1u);
-  EXPECT_EQ(first[0].printer_id, 1);
-  EXPECT_EQ(first[0].job_id, 2);
-  EXPECT_TRUE(first[0].requeued);
-  const std::string after = ReadText(state);
-  const std::string requeued =
-      "Job id=\"2\" name=\"say \\\"state=\\\"5\\\" \\\\ here\" username=\"u\" "
-      "format=\"image/pwg-raster\" filename=\"/s/2.pwg\" state=\"3\"\n";
-  EXPECT_EQ(after, head + done + requeued + pending + tail);
+  // Processing in the state file, never in the driver (it waited for its printer): back in
+  // the queue, not counted.
+  std::ofstream(state) << head << done << job2(5) << pending << tail;
+  EXPECT_TRUE(RecoverJobs(state, record_file, spool).empty());
+  EXPECT_EQ(ReadText(state), head + done + job2(3) + pending + tail);
 
-  // Stopped again in the same job: aborted, with the time it ended.
-  std::ofstream(state, std::ios::trunc) << head << done << processing << pending << tail;
-  std::vector<RecoveredJob> second = RecoverJobs(state, record);
-  ASSERT_EQ(second.size(), 1u);
-  EXPECT_FALSE(second[0].requeued);
-  const std::string aborted = ReadText(state);
-  EXPECT_NE(aborted.find("filename=\"/s/2.pwg\" state=\"8\" completed=\""), std::string::npos)
-      << aborted;
-  EXPECT_EQ(aborted.find("state=\"5\"\n"), std::string::npos) << aborted;
+  // In the driver at the first stop, whatever the state file says: back in the queue.
+  for (int saved_state : {3, 5}) {
+    SCOPED_TRACE("state file says " + std::to_string(saved_state));
+    std::remove(record_file.c_str());
+    {
+      JobRecord record(record_file);
+      EXPECT_EQ(record.Started(1, 2), 0);
+    }
+    std::ofstream(state, std::ios::trunc)
+        << head << done << job2(saved_state, " imcompleted=\"7\"") << pending << tail;
+    std::vector<RecoveredJob> first = RecoverJobs(state, record_file, spool);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].printer_id, 1);
+    EXPECT_EQ(first[0].job_id, 2);
+    EXPECT_EQ(first[0].outcome, Recovered::kRequeued);
+    EXPECT_EQ(ReadText(state), head + done + job2(3, " imcompleted=\"0\"") + pending + tail);
+    EXPECT_EQ(attribute_names(), "copies ");
+    // A start that ends before the job runs again changes nothing.
+    ASSERT_EQ(RecoverJobs(state, record_file, spool).size(), 1u);
+    EXPECT_EQ(ReadText(state), head + done + job2(3, " imcompleted=\"0\"") + pending + tail);
+  }
 
-  // A clean start forgets it: the next stop in that job puts it back again.
-  EXPECT_TRUE(RecoverJobs(state, record).empty());
-  std::ofstream(state, std::ios::trunc) << head << processing << tail;
-  std::vector<RecoveredJob> third = RecoverJobs(state, record);
-  ASSERT_EQ(third.size(), 1u);
-  EXPECT_TRUE(third[0].requeued);
+  // In the driver again at the second stop: aborted, its document gone; said again at every
+  // start after.
+  {
+    JobRecord record(record_file);
+    EXPECT_EQ(record.Started(1, 2), 1);
+  }
+  std::ofstream(state, std::ios::trunc) << head << done << job2(5) << pending << tail;
+  for (int start = 0; start < 2; ++start) {
+    std::vector<RecoveredJob> second = RecoverJobs(state, record_file, spool);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(second[0].outcome, Recovered::kAborted);
+    const std::string aborted = ReadText(state);
+    EXPECT_NE(aborted.find("state=\"8\" completed=\""), std::string::npos) << aborted;
+    EXPECT_EQ(aborted.find("filename=\"" + document), std::string::npos) << aborted;
+    EXPECT_NE(aborted.find(done + "Job id=\"2\""), std::string::npos) << aborted;
+    EXPECT_NE(aborted.find(pending + tail), std::string::npos) << aborted;
+  }
+  EXPECT_FALSE(std::filesystem::exists(document));
+  EXPECT_FALSE(std::filesystem::exists(attributes));
+
+  // Printed after one stop: said at every start while the job is listed, forgotten after.
+  std::remove(record_file.c_str());
+  {
+    JobRecord record(record_file);
+    record.Started(1, 3);
+  }
+  std::ofstream(state, std::ios::trunc) << head << pending << tail;
+  ASSERT_EQ(RecoverJobs(state, record_file, spool).size(), 1u);
+  {
+    JobRecord record(record_file);
+    EXPECT_EQ(record.Started(1, 3), 1);
+    record.Ended(1, 3, true);
+  }
+  const std::string printed =
+      "Job id=\"3\" name=\"c\" username=\"u\" format=\"image/pwg-raster\" state=\"9\"\n";
+  std::ofstream(state, std::ios::trunc) << head << printed << tail;
+  std::vector<RecoveredJob> after = RecoverJobs(state, record_file, spool);
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_EQ(after[0].outcome, Recovered::kPrinted);
+  std::ofstream(state, std::ios::trunc) << head << tail;
+  EXPECT_TRUE(RecoverJobs(state, record_file, spool).empty());
+  EXPECT_EQ(ReadText(record_file), "");
 }
 
 TEST(Formats, FirstBytesNameTheFormatAndAContradictionIsSaidInWords) {
