@@ -2,9 +2,12 @@
 // Characters into cells of a line, lines into pages, pages into the printer's commands.
 #include "text/text_engine.h"
 
+#include <cerrno>
 #include <cstring>
+#include <string>
 #include <utility>
 
+#include "engine/temp_file.h"
 #include "printer/command_set.h"
 #include "printer/print_state.h"
 #include "printer/printer.h"
@@ -250,6 +253,24 @@ Status TextEngine::EndJob() {
   if (job_started_ && lq_) LqCommands().EndJob(out_);
   out_.Flush();
   return SinkStatus(out_);
+}
+
+Status PrintCopy(TextEngine& engine, std::span<const uint8_t> first, int fd,
+                 std::span<uint8_t> block, const std::function<bool()>& canceled,
+                 const char* document) {
+  engine.Feed(first);
+  while (!canceled()) {
+    const ssize_t n = ReadFull(fd, block.data(), block.size());
+    if (n < 0) {
+      const int error = errno;
+      (void)engine.EndCopy();
+      return Status::Fail(std::string("Unable to read ") + document + ": " +
+                          std::strerror(error));
+    }
+    if (n == 0) break;
+    engine.Feed({block.data(), static_cast<size_t>(n)});
+  }
+  return engine.EndCopy();
 }
 
 }  // namespace kemb

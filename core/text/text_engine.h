@@ -4,6 +4,7 @@
 //   Feed       bytes of the document (UTF-8; other bytes as ISO-8859-1)
 //   EndCopy    the end of the document: the last line and the last page's form feed
 //   EndJob     the printer's reset, when anything was printed
+//   PrintCopy  one copy of a document read from a file descriptor
 // A front end feeds the whole document once per copy, so copies come out collated. Each page
 // starts with the raster path's reset and page length, then the text set-up; the job starts
 // with its wake-up, on the first page, so an empty document sends nothing at all.
@@ -68,5 +69,12 @@ class TextEngine {
   unsigned pages_ = 0;
   size_t substituted_ = 0;
 };
+
+// One copy of a document: its first bytes (read and checked already), then the rest of `fd`
+// in blocks of `block`'s size until its end or `canceled`, then the copy's end. A failed read
+// ends the copy and says "Unable to read <document>: <reason>".
+Status PrintCopy(TextEngine& engine, std::span<const uint8_t> first, int fd,
+                 std::span<uint8_t> block, const std::function<bool()>& canceled,
+                 const char* document);
 
 }  // namespace kemb

@@ -120,24 +120,6 @@ Status SpoolForCopies(int fd, UniqueFd* spool) {
   return Status::Ok();
 }
 
-// One copy of the document from its start; the first block was read and checked already.
-Status PrintCopy(int fd, std::span<const uint8_t> first, std::vector<uint8_t>& block,
-                 TextEngine& engine) {
-  engine.Feed(first);
-  for (;;) {
-    if (Canceled) break;
-    const ssize_t n = ReadFull(fd, block.data(), block.size());
-    if (n < 0) {
-      const int error = errno;
-      (void)engine.EndCopy();
-      return Status::Fail(std::string("Unable to read the document: ") + std::strerror(error));
-    }
-    if (n == 0) break;
-    engine.Feed({block.data(), static_cast<size_t>(n)});
-  }
-  return engine.EndCopy();
-}
-
 Status PrintText(ppd_file_t* ppd, const char* copies_arg, const char* options_arg, int fd,
                  ByteSink& out, FILE* log, unsigned* pages) {
   if (Status s = CheckPpdIdentity(ppd); !s.ok()) return s;
@@ -191,7 +173,7 @@ Status PrintText(ppd_file_t* ppd, const char* copies_arg, const char* options_ar
                             std::strerror(errno));
       break;
     }
-    status = PrintCopy(rest, first, block, engine);
+    status = PrintCopy(engine, first, rest, block, [] { return Canceled != 0; }, "the document");
   }
   if (engine.substituted() > 0) {
     std::fprintf(log,
