@@ -2,7 +2,7 @@
 // Model and paper tables, device-ID matching and the printable area of a sheet.
 //   tables          resolutions, papers and the four models, as ppd/kemb.drv describes them
 //   lookups         FindModel, ModelForDeviceId (a small IEEE-1284 ID parser)
-//   paper and area  PaperForSize, PrintableArea
+//   paper and area  PaperForSize, PointsOf, PrintableArea
 #include "models.h"
 
 #include <algorithm>
@@ -154,6 +154,10 @@ const Model* ModelForDeviceId(std::string_view device_id) {
 bool PrintsRasterAt(const Model& model, Resolution res) {
   return std::find(model.raster_resolutions.begin(), model.raster_resolutions.end(), res) !=
          model.raster_resolutions.end();
+}
+
+unsigned PointsOf(int hundredths_mm) {
+  return hundredths_mm > 0 ? static_cast<unsigned>((hundredths_mm * 72 + 1270) / 2540) : 0;
 }
 
 Paper PaperForSize(unsigned width_points, unsigned length_points, bool continuous) {

@@ -6,6 +6,7 @@
 //   PrintsRasterAt  whether a raster page at a resolution is one the model prints
 //   Paper         a size the models print on, with the hardware margins of its PPD entry
 //   PaperForSize  the entry for a sheet size in points (and media type), as the PPD gives it
+//   PointsOf      IPP's hundredths of a millimetre in points, rounded
 //   PrintableArea the dots of a whole-sheet raster that the filter's raster would hold
 #pragma once
 
@@ -58,6 +59,9 @@ bool PrintsRasterAt(const Model& model, Resolution res);
 // The PPD entry a job's sheet falls on: fanfold sizes always, Letter when the media type is
 // continuous; any other size takes the cut-sheet margins, as the PPD's HWMargins give them.
 Paper PaperForSize(unsigned width_points, unsigned length_points, bool continuous);
+
+// 0 for a size IPP leaves unset (or negative).
+unsigned PointsOf(int hundredths_mm);
 
 struct Area {
   unsigned x = 0, y = 0;           // first column and row of the whole-sheet raster

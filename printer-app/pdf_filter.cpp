@@ -16,6 +16,7 @@
 #include "driver.h"
 #include "format_sniff.h"
 #include "job_run.h"
+#include "models.h"
 
 extern char** environ;
 
@@ -44,10 +45,6 @@ std::vector<std::string> GhostscriptArgs(const std::string& pdf, Resolution res,
 }
 
 namespace {
-
-unsigned Points(int hundredths_mm) {
-  return static_cast<unsigned>((hundredths_mm * 72 + 1270) / 2540);
-}
 
 // The last non-empty line of a file, for the job's message.
 std::string LastLine(const std::string& path) {
@@ -165,7 +162,7 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void*) {
   }
   const Resolution res = ResolutionFor(run->model(), job, options->print_quality);
   const std::vector<std::string> args = GhostscriptArgs(
-      filename, res, Points(options->media.size_width), Points(options->media.size_length));
+      filename, res, PointsOf(options->media.size_width), PointsOf(options->media.size_length));
   papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Rendering the PDF at %ux%u dpi with Ghostscript.", res.x,
               res.y);
 

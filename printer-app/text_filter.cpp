@@ -14,16 +14,13 @@
 
 #include "engine/temp_file.h"
 #include "job_run.h"
+#include "models.h"
 #include "text/text_engine.h"
 
 namespace kemb::app {
 namespace {
 
 constexpr size_t kBlockBytes = 64 * 1024;
-
-unsigned Points(int hundredths_mm) {
-  return hundredths_mm > 0 ? static_cast<unsigned>((hundredths_mm * 72 + 1270) / 2540) : 0;
-}
 
 // The job's settings: its quality and the printer's (or the job's) cpi and lpi.
 Status SettingsOf(const Model& model, const pappl_pr_options_t& options, TextSettings* settings) {
@@ -46,20 +43,10 @@ Status PrintCopies(JobRun& run, int fd, std::span<const uint8_t> first, int copi
     if (copy > 0 && lseek(fd, static_cast<off_t>(first.size()), SEEK_SET) < 0)
       return Status::Fail(std::string("Unable to read the job's document again: ") +
                           std::strerror(errno));
-    engine.Feed(first);
-    for (;;) {
-      if (run.canceled()) break;
-      const ssize_t n = ReadFull(fd, block.data(), block.size());
-      if (n < 0) {
-        const int error = errno;
-        (void)engine.EndCopy();
-        return Status::Fail(std::string("Unable to read the job's document: ") +
-                            std::strerror(error));
-      }
-      if (n == 0) break;
-      engine.Feed({block.data(), static_cast<size_t>(n)});
-    }
-    if (Status s = engine.EndCopy(); !s.ok()) return s;
+    if (Status s = PrintCopy(engine, first, fd, block, [&run] { return run.canceled(); },
+                             "the job's document");
+        !s.ok())
+      return s;
   }
   return Status::Ok();
 }
@@ -111,7 +98,7 @@ bool TextFilter(pappl_job_t* job, pappl_device_t* device, void*) {
   if (status.ok()) status = SettingsOf(run->model(), *options, &settings);
   if (status.ok()) {
     const Paper paper =
-        PaperForSize(Points(options->media.size_width), Points(options->media.size_length),
+        PaperForSize(PointsOf(options->media.size_width), PointsOf(options->media.size_length),
                      std::strncmp(options->media.type, "continuous", 10) == 0);
     status = MakeTextLayout(TextPaperFor(run->model(), paper), settings, &layout);
   }
