@@ -72,7 +72,6 @@ uint8_t ToPlainAscii(uint32_t code_point) {
     case 0x2018: case 0x2019: case 0x201A: case 0x2032: return '\'';
     case 0x201C: case 0x201D: case 0x201E: case 0x2033: return '"';
     case 0x2022: return '*';
-    case 0x00D7: return 'x';
     default: break;
   }
   // Box drawing: the horizontal and vertical lines of every weight, the rest are joints.
